@@ -1,0 +1,50 @@
+# Set-up, build, run and test on a Debian 12 machine.
+BUILD := build
+ASAN_BUILD := build-asan
+BENCH_BUILD := build-bench
+JOBS := $(shell nproc)
+
+PACKAGES := build-essential cmake pkg-config \
+	libsdl1.2-compat-dev libsdl-ttf2.0-dev libmpg123-dev libsoxr-dev \
+	googletest libgtest-dev libbenchmark-dev \
+	lame mpg123 xvfb xdotool x11-utils imagemagick
+
+# Warnings fail the build in CI.
+CMAKE_FLAGS := $(if $(CI),-DKLAMOR_WERROR=ON,)
+
+.PHONY: all deps build run test test-asan bench clean
+
+all: build
+
+deps:
+	@missing=$$(for p in $(PACKAGES); do dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q 'install ok installed' || echo $$p; done); \
+	if [ -n "$$missing" ]; then \
+		echo "Installing $$missing"; \
+		if [ "$$(id -u)" -eq 0 ]; then sudo=; else sudo=sudo; fi; \
+		$$sudo apt-get update -qq && DEBIAN_FRONTEND=noninteractive $$sudo apt-get install -y -qq $$missing; \
+	fi
+
+$(BUILD)/CMakeCache.txt: | deps
+	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
+
+build: deps $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	./$(BUILD)/klamor
+
+test: build
+	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+test-asan: deps
+	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DKLAMOR_SANITIZE=ON $(CMAKE_FLAGS)
+	cmake --build $(ASAN_BUILD) -j $(JOBS)
+	ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
+
+bench: deps
+	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DKLAMOR_TESTS=OFF -DKLAMOR_BENCH=ON
+	cmake --build $(BENCH_BUILD) -j $(JOBS)
+	./bench/run $(BENCH_BUILD)
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD)

@@ -1,0 +1,12 @@
+// Drawing the list file into the browser view.
+#pragma once
+
+#include <SDL.h>
+#include <SDL_ttf.h>
+
+#include "app/state.h"
+#include "display/skin.h"
+
+// Draws the list file in columns of nine from the list cursor and counts the
+// entries drawn into ui->song_count.
+void draw_song_list(SkinSet* skin, Layout* layout, UiState* ui, TTF_Font* font, SDL_Color text_colour);

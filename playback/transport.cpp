@@ -1,0 +1,2 @@
+#include "playback/transport.h"
+void update_transport(UiState*, AudioSystem*, const SongPath*) {}

@@ -1,0 +1,61 @@
+// Scratch working directories and file helpers for the tests.
+#include "tests/support.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+fs::path& start_dir()
+{
+    static fs::path dir = fs::current_path();
+    return dir;
+}
+
+} // namespace
+
+std::string enter_scratch_dir()
+{
+    start_dir();
+    std::string pattern = (fs::temp_directory_path() / "klamor-test-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) {
+        throw std::runtime_error("mkdtemp failed");
+    }
+    fs::path dir = pattern;
+    fs::path source = KLAMOR_SOURCE_DIR;
+    fs::create_directories(dir / "skins");
+    fs::create_directory_symlink(source / "skins" / "used", dir / "skins" / "used");
+    fs::create_symlink(source / "GeosansLight.ttf", dir / "GeosansLight.ttf");
+    fs::create_directory(dir / "music");
+    fs::create_directory(dir / "temp");
+    fs::current_path(dir);
+    return pattern;
+}
+
+void leave_scratch_dir(const std::string& path)
+{
+    fs::current_path(start_dir());
+    std::error_code ignored;
+    fs::remove_all(path, ignored);
+}
+
+std::string read_file(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+void write_file(const std::string& path, const std::string& content)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << content;
+}
