@@ -1,7 +1,139 @@
+// Turning a click on the drawn list into the current song and the choice file.
 #include "browser/pick.h"
-void pick_song(const InputState*, const UiState*, SongPath*) {}
-int list_index_at(int, int) { return 0; }
-void select_song(int, SongPath*) {}
-void skip_lines(FILE*, int) {}
-bool is_mp3_path(const char*) { return false; }
-void reset_song_path(SongPath*) {}
+
+#include <cstring>
+
+namespace {
+
+// The list area begins right of this x; clicks at or left of it never pick.
+constexpr int LIST_AREA_LAST_OUTSIDE_X = 331;
+
+// The hit grid has 11 bands of 10 pixels with tops at 10, 20, ..., 110. Its
+// index is the band top divided by 12, the drawn row pitch, so the grid
+// drifts against the drawn rows; picking follows the grid all the same.
+constexpr int BAND_FIRST_TOP = 10;
+constexpr int BAND_LAST_TOP = 110;
+constexpr int BAND_HEIGHT = 10;
+constexpr int BAND_INDEX_DIVISOR = 12;
+
+struct GridColumn {
+    int left;
+    int right;
+    int index_offset;
+};
+
+// Three pickable columns of nine entries each; the first is 83 pixels wide.
+constexpr GridColumn GRID_COLUMNS[] = {
+    {332, 414, 0},
+    {415, 494, 9},
+    {495, 574, 18},
+};
+
+// Songs are recognised by the exact lower-case ending, without the dot.
+constexpr char SONG_ENDING[] = "mp3";
+constexpr size_t SONG_ENDING_LENGTH = sizeof SONG_ENDING - 1;
+
+// Copies the stream's next line, without its newline, into the name part of
+// song. Returns false when the line cannot name a file directly inside the
+// music folder: it is longer than a file name may be, or holds a '/' or a
+// NUL. The rest of the line is consumed either way, never past SongPath.
+bool read_song_name(FILE* list, SongPath* song)
+{
+    char* name = song->text + MUSIC_PREFIX_LENGTH;
+    int length = 0;
+    bool usable = true;
+    // A list that ends before this line gives an empty name, which is
+    // refused later as not naming an mp3.
+    int c = std::fgetc(list);
+    while (c != EOF && c != '\n') {
+        if (c == '/' || c == '\0' || length == SONG_NAME_MAX) {
+            usable = false;
+        } else {
+            name[length] = static_cast<char>(c);
+            ++length;
+        }
+        c = std::fgetc(list);
+    }
+    name[length] = '\0';
+    return usable;
+}
+
+} // namespace
+
+void reset_song_path(SongPath* song)
+{
+    std::memcpy(song->text, MUSIC_PREFIX, MUSIC_PREFIX_LENGTH + 1);
+}
+
+bool is_mp3_path(const char* text)
+{
+    size_t length = std::strlen(text);
+    return length >= SONG_ENDING_LENGTH &&
+           std::memcmp(text + length - SONG_ENDING_LENGTH, SONG_ENDING, SONG_ENDING_LENGTH) == 0;
+}
+
+void skip_lines(FILE* stream, int count)
+{
+    for (int skipped = 0; skipped < count; ++skipped) {
+        int c = std::fgetc(stream);
+        while (c != EOF && c != '\n') {
+            c = std::fgetc(stream);
+        }
+        if (c == EOF) {
+            return;
+        }
+    }
+}
+
+int list_index_at(int x, int y)
+{
+    for (int top = BAND_FIRST_TOP; top <= BAND_LAST_TOP; top += BAND_HEIGHT) {
+        if (y < top || y > top + BAND_HEIGHT - 1) {
+            continue;
+        }
+        for (const GridColumn& column : GRID_COLUMNS) {
+            if (x >= column.left && x <= column.right) {
+                return top / BAND_INDEX_DIVISOR + column.index_offset;
+            }
+        }
+    }
+    return 0;
+}
+
+void select_song(int index, SongPath* song)
+{
+    FILE* list = std::fopen(LIST_FILE_PATH, "r");
+    if (list == nullptr) {
+        reset_song_path(song);
+        return;
+    }
+    FILE* choice = std::fopen(CHOICE_FILE_PATH, "w");
+    if (choice == nullptr) {
+        std::fclose(list);
+        reset_song_path(song);
+        return;
+    }
+    // Index 0 and index 1 both read the first line.
+    skip_lines(list, index - 1);
+    if (!read_song_name(list, song) || !is_mp3_path(song->text)) {
+        reset_song_path(song);
+    }
+    std::fprintf(choice, "%s\n%d", song->text, index);
+    std::fclose(choice);
+    std::fclose(list);
+}
+
+void pick_song(const InputState* input, const UiState* ui, SongPath* song)
+{
+    if (input->mouse_x <= LIST_AREA_LAST_OUTSIDE_X || input->left_down != 1 || ui->view != VIEW_BROWSER) {
+        return;
+    }
+    // The old song is dropped whatever the click hits.
+    reset_song_path(song);
+    int index = list_index_at(input->mouse_x, input->mouse_y);
+    // song_count counts drawn entries; past it there is nothing to pick.
+    if (index > ui->song_count) {
+        return;
+    }
+    select_song(index, song);
+}

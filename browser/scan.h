@@ -4,6 +4,11 @@
 #include "app/state.h"
 
 // On the frame of a click over the open button, rewrites the list file with
-// the names in the music folder that pass is_listed_name.
+// the names in the music folder that pass is_listed_name, in the order the
+// folder gives them. Without a temp folder nothing is written; without a
+// music folder the list file is left empty.
 void scan_music_folder(const UiState* ui);
+
+// True for names ending in "mp3" and for names whose fourth byte from the
+// end is not a dot; a name holding a newline is never listed.
 bool is_listed_name(const char* name);
