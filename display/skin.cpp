@@ -1,2 +1,103 @@
+// Bringing up SDL and SDL_ttf, loading the skin bitmaps, and the fixed
+// positions they are drawn at.
 #include "display/skin.h"
-bool load_skin(SkinSet*, Layout*, char*, int) { return true; }
+
+#include <SDL_ttf.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+// One file per slot from SLOT_SCREEN to SLOT_BROWSER_BG, paths relative to
+// the working directory.
+constexpr const char* SKIN_FILES[SKIN_FILE_COUNT] = {
+    "./skins/used/icon.bmp",       "./skins/used/drumble_bg.bmp", "./skins/used/play.bmp",
+    "./skins/used/pause.bmp",      "./skins/used/stop.bmp",       "./skins/used/open.bmp",
+    "./skins/used/back.bmp",       "./skins/used/play_en.bmp",    "./skins/used/pause_en.bmp",
+    "./skins/used/stop_en.bmp",    "./skins/used/open_en.bmp",    "./skins/used/back_en.bmp",
+    "./skins/used/browser_bg.bmp",
+};
+
+// Pixels of this colour are see-through in the ten button images.
+constexpr Uint8 KEY_RED = 202;
+constexpr Uint8 KEY_GREEN = 2;
+constexpr Uint8 KEY_BLUE = 176;
+constexpr Uint32 KEY_FLAGS = SDL_SRCCOLORKEY | SDL_RLEACCEL;
+// The button images: from the plain play image to the lit back image.
+constexpr int FIRST_KEYED_SLOT = SLOT_PLAY;
+constexpr int LAST_KEYED_SLOT = SLOT_BACK_EN;
+
+// Where each image lands in the window. The positions are not the hover
+// regions: stop sits 5 pixels higher than the row, open 4 pixels right of
+// where its hover range starts, and the browser background leaves column 300
+// to whatever the window holds there.
+constexpr SDL_Rect LAYOUT_POSITIONS[LAYOUT_ENTRY_COUNT] = {
+    {0, 0, 0, 0},    // drumble_bg
+    {301, 0, 0, 0},  // browser_bg
+    {12, 100, 0, 0}, // play_en
+    {39, 100, 0, 0}, // pause_en
+    {62, 95, 0, 0},  // stop_en
+    {102, 98, 0, 0}, // open_en
+    {662, 61, 0, 0}, // back, back_en
+    {332, 15, 0, 0}, // the list cursor's home
+};
+
+void free_loaded(SkinSet* skin)
+{
+    for (int slot = 0; slot < SKIN_SLOT_COUNT; ++slot) {
+        if (skin->slots[slot] != nullptr) {
+            SDL_FreeSurface(skin->slots[slot]);
+            skin->slots[slot] = nullptr;
+        }
+    }
+}
+
+bool load_bitmaps(SkinSet* skin, char* error, int error_size)
+{
+    for (int slot = 0; slot < SKIN_FILE_COUNT; ++slot) {
+        SDL_RWops* file = SDL_RWFromFile(SKIN_FILES[slot], "rb");
+        SDL_Surface* image = file != nullptr ? SDL_LoadBMP_RW(file, 1) : nullptr;
+        if (image == nullptr) {
+            std::snprintf(error, error_size, "cannot load %s: %s", SKIN_FILES[slot], SDL_GetError());
+            free_loaded(skin);
+            return false;
+        }
+        skin->slots[slot] = image;
+    }
+    return true;
+}
+
+} // namespace
+
+bool load_skin(SkinSet* skin, Layout* layout, char* error, int error_size)
+{
+    *skin = SkinSet{};
+    if (SDL_Init(SDL_INIT_VIDEO) < 0 || SDL_Init(SDL_INIT_TIMER) < 0) {
+        std::snprintf(error, error_size, "cannot initialise SDL: %s", SDL_GetError());
+        return false;
+    }
+    if (TTF_Init() < 0) {
+        std::snprintf(error, error_size, "cannot initialise SDL_ttf: %s", TTF_GetError());
+        return false;
+    }
+    std::atexit(SDL_Quit);
+
+    if (!load_bitmaps(skin, error, error_size)) {
+        return false;
+    }
+
+    // One key value serves every button image, so they all share the play
+    // image's pixel format.
+    Uint32 key = SDL_MapRGB(skin->slots[SLOT_PLAY]->format, KEY_RED, KEY_GREEN, KEY_BLUE);
+    for (int slot = FIRST_KEYED_SLOT; slot <= LAST_KEYED_SLOT; ++slot) {
+        SDL_SetColorKey(skin->slots[slot], KEY_FLAGS, key);
+    }
+
+    SDL_WM_SetIcon(skin->slots[SLOT_SCREEN], nullptr);
+
+    for (int entry = 0; entry < LAYOUT_ENTRY_COUNT; ++entry) {
+        layout->positions[entry] = LAYOUT_POSITIONS[entry];
+    }
+    return true;
+}

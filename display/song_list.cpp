@@ -1,2 +1,180 @@
+// Drawing the list file into the browser view, in columns of nine entries.
 #include "display/song_list.h"
-void draw_song_list(SkinSet*, Layout*, UiState*, TTF_Font*, SDL_Color) {}
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// Lines are read in pieces of at most 19 bytes; a longer name is drawn as
+// several entries, and every piece counts as an entry when picking.
+constexpr int LIST_CHUNK_SIZE = 20;
+// Bytes of a character cut off at the end of one piece that are drawn with
+// the next piece instead: at most the first three of a four-byte sequence.
+constexpr int UTF8_CARRY_MAX = 3;
+constexpr int ENTRY_TEXT_SIZE = LIST_CHUNK_SIZE + UTF8_CARRY_MAX;
+
+constexpr Sint16 LIST_HOME_X = 332;
+constexpr Sint16 LIST_HOME_Y = 15;
+constexpr int LIST_ROW_HEIGHT = 12;
+constexpr int LIST_COLUMN_WIDTH = 80;
+// A cursor that moves below this starts the next column: nine rows, the
+// last at y 111.
+constexpr int LIST_LAST_ROW_LIMIT = 112;
+// From the ninth row back up to the first.
+constexpr int LIST_COLUMN_RISE = 96;
+
+// Length of the UTF-8 sequence a lead byte starts, with the range its second
+// byte must lie in so that the sequence is neither overlong, a surrogate nor
+// beyond U+10FFFF; 0 for a byte that cannot start a sequence.
+int utf8_lead(unsigned char lead, unsigned char* second_low, unsigned char* second_high)
+{
+    *second_low = 0x80;
+    *second_high = 0xBF;
+    if (lead < 0x80) {
+        return 1;
+    }
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        return 2;
+    }
+    if (lead >= 0xE0 && lead <= 0xEF) {
+        if (lead == 0xE0) {
+            *second_low = 0xA0;
+        } else if (lead == 0xED) {
+            *second_high = 0x9F;
+        }
+        return 3;
+    }
+    if (lead >= 0xF0 && lead <= 0xF4) {
+        if (lead == 0xF0) {
+            *second_low = 0x90;
+        } else if (lead == 0xF4) {
+            *second_high = 0x8F;
+        }
+        return 4;
+    }
+    return 0;
+}
+
+// Whether text is valid UTF-8 save for one character cut off at its end;
+// *cut_length receives how many bytes of that character are present.
+bool is_utf8_but_cut(const unsigned char* text, int length, int* cut_length)
+{
+    *cut_length = 0;
+    int at = 0;
+    while (at < length) {
+        unsigned char low = 0;
+        unsigned char high = 0;
+        int sequence = utf8_lead(text[at], &low, &high);
+        if (sequence == 0) {
+            return false;
+        }
+        for (int i = 1; i < sequence; ++i) {
+            if (at + i == length) {
+                *cut_length = i;
+                return true;
+            }
+            unsigned char byte = text[at + i];
+            if (byte < low || byte > high) {
+                return false;
+            }
+            low = 0x80;
+            high = 0xBF;
+        }
+        at += sequence;
+    }
+    return true;
+}
+
+bool at_end_of_file(FILE* file)
+{
+    int next = std::fgetc(file);
+    if (next == EOF) {
+        return true;
+    }
+    std::ungetc(next, file);
+    return false;
+}
+
+void draw_entry(SkinSet* skin, Layout* layout, const char* text, bool utf8, TTF_Font* font, SDL_Color text_colour)
+{
+    skin->slots[SLOT_TEXT] =
+        utf8 ? TTF_RenderUTF8_Blended(font, text, text_colour) : TTF_RenderText_Blended(font, text, text_colour);
+    if (skin->slots[SLOT_TEXT] == nullptr) {
+        return;
+    }
+    SDL_UpperBlit(skin->slots[SLOT_TEXT], nullptr, skin->slots[SLOT_SCREEN], &layout->positions[LIST_POS]);
+    SDL_FreeSurface(skin->slots[SLOT_TEXT]);
+    skin->slots[SLOT_TEXT] = nullptr;
+}
+
+} // namespace
+
+void draw_song_list(SkinSet* skin, Layout* layout, UiState* ui, TTF_Font* font, SDL_Color text_colour)
+{
+    ui->song_count = 0;
+    SDL_Surface* screen = skin->slots[SLOT_SCREEN];
+    FILE* file = std::fopen(LIST_FILE_PATH, "r");
+    if (file == nullptr || screen == nullptr) {
+        // Nothing listed is nothing to pick.
+        if (file != nullptr) {
+            std::fclose(file);
+        }
+        return;
+    }
+
+    // The cursor is kept wide here so that a list of many thousand entries
+    // cannot wrap it back into the window; the layout entry only ever holds
+    // a place inside it.
+    int x = layout->positions[LIST_POS].x;
+    int y = layout->positions[LIST_POS].y;
+    char chunk[LIST_CHUNK_SIZE];
+    char carried[UTF8_CARRY_MAX];
+    int carried_length = 0;
+    while (std::fgets(chunk, sizeof chunk, file) != nullptr) {
+        int chunk_length = static_cast<int>(std::strlen(chunk));
+        bool line_ends = chunk_length > 0 && chunk[chunk_length - 1] == '\n';
+        if (line_ends) {
+            // The newline ends the entry; it is no glyph.
+            --chunk_length;
+        }
+        char text[ENTRY_TEXT_SIZE];
+        std::memcpy(text, carried, carried_length);
+        std::memcpy(text + carried_length, chunk, chunk_length);
+        int length = carried_length + chunk_length;
+        carried_length = 0;
+
+        // A UTF-8 name cut between two pieces keeps its cut character whole
+        // by drawing it with the next piece. Anything else that is not
+        // UTF-8 is taken as Latin-1.
+        int cut_length = 0;
+        bool utf8 = is_utf8_but_cut(reinterpret_cast<const unsigned char*>(text), length, &cut_length);
+        if (utf8 && cut_length > 0) {
+            if (!line_ends && !at_end_of_file(file)) {
+                length -= cut_length;
+                std::memcpy(carried, text + length, cut_length);
+                carried_length = cut_length;
+            } else {
+                utf8 = false;
+            }
+        }
+        text[length] = '\0';
+
+        if (length > 0 && x < screen->w && y < screen->h) {
+            layout->positions[LIST_POS].x = static_cast<Sint16>(x);
+            layout->positions[LIST_POS].y = static_cast<Sint16>(y);
+            draw_entry(skin, layout, text, utf8, font, text_colour);
+        }
+
+        int row_before = y;
+        y = row_before + LIST_ROW_HEIGHT;
+        if (y > LIST_LAST_ROW_LIMIT) {
+            x += LIST_COLUMN_WIDTH;
+            y = row_before - LIST_COLUMN_RISE;
+        }
+        ++ui->song_count;
+    }
+    std::fclose(file);
+    layout->positions[LIST_POS].x = LIST_HOME_X;
+    layout->positions[LIST_POS].y = LIST_HOME_Y;
+}

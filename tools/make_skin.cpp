@@ -1,1 +1,334 @@
-int main() { return 0; }
+// Draws the player's skin, "Drumble Maker BOX", into the 13 bitmaps the
+// player loads. Run from the repository root:
+//   make_skin [output folder, default skins/used] [font, default GeosansLight.ttf]
+//
+// The art is flat colours only, so that it looks the same in the player's 16
+// bits per pixel. Every image is saved as a 24-bit BMP, so the key colour of
+// the button images stays exact.
+#include <SDL.h>
+#include <SDL_ttf.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+struct Rgb {
+    Uint8 r, g, b;
+};
+
+// See-through in the ten button images.
+constexpr Rgb KEY = {202, 2, 176};
+
+constexpr Rgb PANEL = {36, 40, 52};
+constexpr Rgb PANEL_EDGE_LIGHT = {78, 84, 102};
+constexpr Rgb PANEL_EDGE_DARK = {16, 18, 24};
+constexpr Rgb SCREEN_DARK = {18, 20, 27};
+constexpr Rgb AMBER = {255, 172, 44};
+constexpr Rgb AMBER_DIM = {120, 82, 30};
+constexpr Rgb AMBER_PALE = {255, 222, 150};
+constexpr Rgb GREY_TEXT = {150, 157, 172};
+constexpr Rgb GRILLE = {58, 63, 78};
+constexpr Rgb PAPER = {244, 237, 220};
+constexpr Rgb PAPER_GUIDE = {224, 212, 186};
+constexpr Rgb PAPER_SHADOW = {196, 186, 162};
+
+// A button face: unlit keys are dark, lit ones glow amber.
+struct ButtonLook {
+    Rgb face, light, shadow, symbol;
+};
+constexpr ButtonLook UNLIT = {{64, 69, 84}, {100, 106, 124}, {26, 28, 36}, {166, 172, 188}};
+constexpr ButtonLook LIT = {{255, 170, 40}, {255, 226, 150}, {176, 100, 12}, {48, 26, 6}};
+
+enum Symbol { SYMBOL_PLAY, SYMBOL_PAUSE, SYMBOL_STOP, SYMBOL_OPEN, SYMBOL_BACK };
+
+// Where the player draws each lit image, and the face inside it. Faces of
+// the transport row span y 100..129 (the hover band is 100..130); the stop
+// and open images start higher, so their top rows are see-through.
+struct ButtonArt {
+    const char* plain;
+    const char* lit;
+    int x, y;          // where the image lands in the window
+    int width, height; // image size
+    int face_top;      // first row of the face inside the image
+    Symbol symbol;
+};
+constexpr int FACE_HEIGHT = 30;
+constexpr ButtonArt TRANSPORT_BUTTONS[] = {
+    {"play.bmp", "play_en.bmp", 12, 100, 14, 30, 0, SYMBOL_PLAY},    // hover x 12..25
+    {"pause.bmp", "pause_en.bmp", 39, 100, 15, 30, 0, SYMBOL_PAUSE}, // hover x 39..53
+    {"stop.bmp", "stop_en.bmp", 62, 95, 31, 35, 5, SYMBOL_STOP},     // hover x 62..92
+    {"open.bmp", "open_en.bmp", 102, 98, 25, 32, 2, SYMBOL_OPEN},    // hover x 98..126
+};
+// Drawn at (662, 61); the hover region is x 660..680, y 45..110.
+constexpr int BACK_WIDTH = 18;
+constexpr int BACK_HEIGHT = 49;
+
+constexpr int PLAYER_WIDTH = 300;
+constexpr int BROWSER_BG_WIDTH = 399;
+constexpr int BROWSER_BG_X = 301;
+constexpr int SKIN_HEIGHT = 150;
+constexpr int ICON_SIZE = 32;
+
+SDL_Surface* new_image(int width, int height, Rgb fill)
+{
+    SDL_Surface* image = SDL_CreateRGBSurface(SDL_SWSURFACE, width, height, 24, 0x0000FF, 0x00FF00, 0xFF0000, 0);
+    if (image == nullptr) {
+        std::fprintf(stderr, "make_skin: %s\n", SDL_GetError());
+        std::exit(1);
+    }
+    SDL_FillRect(image, nullptr, SDL_MapRGB(image->format, fill.r, fill.g, fill.b));
+    return image;
+}
+
+void fill(SDL_Surface* image, int x, int y, int width, int height, Rgb colour)
+{
+    SDL_Rect area = {static_cast<Sint16>(x), static_cast<Sint16>(y), static_cast<Uint16>(width),
+                     static_cast<Uint16>(height)};
+    SDL_FillRect(image, &area, SDL_MapRGB(image->format, colour.r, colour.g, colour.b));
+}
+
+void dot(SDL_Surface* image, int x, int y, Rgb colour)
+{
+    fill(image, x, y, 1, 1, colour);
+}
+
+void save(SDL_Surface* image, const std::string& folder, const char* name)
+{
+    std::string path = folder + "/" + name;
+    if (SDL_SaveBMP(image, path.c_str()) != 0) {
+        std::fprintf(stderr, "make_skin: cannot write %s: %s\n", path.c_str(), SDL_GetError());
+        std::exit(1);
+    }
+    SDL_FreeSurface(image);
+}
+
+void text(SDL_Surface* image, TTF_Font* font, const char* words, int x, int y, Rgb colour)
+{
+    SDL_Color ink = {colour.r, colour.g, colour.b, 0};
+    SDL_Surface* rendered = TTF_RenderUTF8_Blended(font, words, ink);
+    if (rendered == nullptr) {
+        return;
+    }
+    SDL_Rect at = {static_cast<Sint16>(x), static_cast<Sint16>(y), 0, 0};
+    SDL_BlitSurface(rendered, nullptr, image, &at);
+    SDL_FreeSurface(rendered);
+}
+
+// Triangle pointing right: column i holds rows i .. size*2-2-i.
+void triangle_right(SDL_Surface* image, int x, int y, int size, Rgb colour)
+{
+    for (int i = 0; i < size; ++i) {
+        fill(image, x + i, y + i, 1, 2 * (size - i) - 1, colour);
+    }
+}
+
+void triangle_left(SDL_Surface* image, int x, int y, int size, Rgb colour)
+{
+    for (int i = 0; i < size; ++i) {
+        fill(image, x + size - 1 - i, y + i, 1, 2 * (size - i) - 1, colour);
+    }
+}
+
+void triangle_up(SDL_Surface* image, int x, int y, int size, Rgb colour)
+{
+    for (int i = 0; i < size; ++i) {
+        fill(image, x + size - 1 - i, y + i, 2 * i + 1, 1, colour);
+    }
+}
+
+void symbol(SDL_Surface* image, Symbol which, int x, int y, int width, int height, Rgb colour)
+{
+    int cx = x + width / 2;
+    int cy = y + height / 2;
+    switch (which) {
+    case SYMBOL_PLAY:
+        triangle_right(image, cx - 2, cy - 6, 6, colour); // 6 wide, 11 tall, weighted to its left
+        break;
+    case SYMBOL_PAUSE:
+        fill(image, cx - 4, cy - 6, 3, 11, colour);
+        fill(image, cx + 2, cy - 6, 3, 11, colour);
+        break;
+    case SYMBOL_STOP:
+        fill(image, cx - 5, cy - 5, 10, 10, colour);
+        break;
+    case SYMBOL_OPEN:
+        triangle_up(image, cx - 5, cy - 6, 6, colour); // 11 wide, 6 tall
+        fill(image, cx - 5, cy + 2, 11, 2, colour);
+        break;
+    case SYMBOL_BACK:
+        triangle_left(image, cx - 6, cy - 6, 6, colour);
+        fill(image, cx, cy - 2, 6, 3, colour);
+        break;
+    }
+}
+
+// A key with rounded corners and a bevel. The two pixels at each corner are
+// left untouched: the key colour in a button image, the panel underneath in
+// the background.
+void face(SDL_Surface* image, int x, int y, int width, int height, const ButtonLook& look, Symbol which)
+{
+    fill(image, x + 2, y, width - 4, height, look.face);
+    fill(image, x, y + 2, width, height - 4, look.face);
+    fill(image, x + 1, y + 1, width - 2, height - 2, look.face);
+    fill(image, x + 2, y, width - 4, 1, look.light);
+    fill(image, x, y + 2, 1, height - 4, look.light);
+    dot(image, x + 1, y + 1, look.light);
+    fill(image, x + 2, y + height - 1, width - 4, 1, look.shadow);
+    fill(image, x + width - 1, y + 2, 1, height - 4, look.shadow);
+    dot(image, x + width - 2, y + height - 2, look.shadow);
+    symbol(image, which, x, y, width, height, look.symbol);
+}
+
+void make_transport_buttons(const std::string& folder)
+{
+    for (const ButtonArt& art : TRANSPORT_BUTTONS) {
+        SDL_Surface* plain = new_image(art.width, art.height, KEY);
+        face(plain, 0, art.face_top, art.width, FACE_HEIGHT, UNLIT, art.symbol);
+        save(plain, folder, art.plain);
+        SDL_Surface* lit = new_image(art.width, art.height, KEY);
+        face(lit, 0, art.face_top, art.width, FACE_HEIGHT, LIT, art.symbol);
+        save(lit, folder, art.lit);
+    }
+}
+
+void make_back_buttons(const std::string& folder)
+{
+    SDL_Surface* plain = new_image(BACK_WIDTH, BACK_HEIGHT, KEY);
+    face(plain, 0, 0, BACK_WIDTH, BACK_HEIGHT, UNLIT, SYMBOL_BACK);
+    save(plain, folder, "back.bmp");
+    SDL_Surface* lit = new_image(BACK_WIDTH, BACK_HEIGHT, KEY);
+    face(lit, 0, 0, BACK_WIDTH, BACK_HEIGHT, LIT, SYMBOL_BACK);
+    save(lit, folder, "back_en.bmp");
+}
+
+// A drum seen slightly from above, with two crossed sticks; size is the
+// drum's width.
+void drum(SDL_Surface* image, int x, int y, int size, Rgb skin_colour, Rgb body, Rgb rim)
+{
+    int a = size / 2;
+    int b = size / 6 > 1 ? size / 6 : 1;
+    int cx = x + a;
+    int top = y + size / 4;
+    int depth = size / 3;
+    // body and lacing
+    fill(image, x, top, size, depth, body);
+    for (int i = 0; i <= size; ++i) {
+        double u = static_cast<double>(i - a) / a;
+        int curve = static_cast<int>(std::lround(b * std::sqrt(std::fmax(0.0, 1.0 - u * u))));
+        fill(image, x + i, top + depth, 1, curve, body);
+        dot(image, x + i, top + depth + curve, rim);
+    }
+    for (int k = 1; k < 6; ++k) {
+        int lx = x + k * size / 6;
+        fill(image, lx, top + 2, 1, depth - 2, rim);
+    }
+    // drum head
+    for (int j = -b; j <= b; ++j) {
+        double v = static_cast<double>(j) / b;
+        int half = static_cast<int>(std::lround(a * std::sqrt(std::fmax(0.0, 1.0 - v * v))));
+        fill(image, cx - half, top + j, 2 * half + 1, 1, skin_colour);
+        dot(image, cx - half, top + j, rim);
+        dot(image, cx + half, top + j, rim);
+    }
+    // sticks
+    for (int i = 0; i < size / 2; ++i) {
+        fill(image, cx - size / 2 + i, top - size / 4 - 2 + i / 2, 2, 2, rim);
+        fill(image, cx + size / 2 - i - 1, top - size / 4 - 2 + i / 2, 2, 2, rim);
+    }
+}
+
+void make_player_background(const std::string& folder, TTF_Font* title_font, TTF_Font* small_font)
+{
+    SDL_Surface* bg = new_image(PLAYER_WIDTH, SKIN_HEIGHT, PANEL);
+    fill(bg, 0, 0, PLAYER_WIDTH, 1, PANEL_EDGE_LIGHT);
+    fill(bg, 0, 0, 1, SKIN_HEIGHT, PANEL_EDGE_LIGHT);
+    fill(bg, 0, SKIN_HEIGHT - 1, PLAYER_WIDTH, 1, PANEL_EDGE_DARK);
+    fill(bg, PLAYER_WIDTH - 1, 0, 1, SKIN_HEIGHT, PANEL_EDGE_DARK);
+
+    text(bg, title_font, "Drumble Maker BOX", 14, 6, AMBER);
+    text(bg, small_font, "klamor  mp3 player", 16, 33, GREY_TEXT);
+    drum(bg, 244, 12, 40, AMBER_PALE, AMBER_DIM, PANEL_EDGE_DARK);
+
+    // A dark display window with a frozen level meter.
+    fill(bg, 14, 52, 272, 36, PANEL_EDGE_DARK);
+    fill(bg, 15, 53, 271, 35, PANEL_EDGE_LIGHT);
+    fill(bg, 15, 53, 270, 34, SCREEN_DARK);
+    constexpr int LEVELS[] = {9,  14, 19, 23, 21, 17, 24, 27, 22, 16, 12, 18, 25, 28, 26, 20, 15, 11,
+                              14, 19, 23, 26, 24, 18, 13, 9,  12, 17, 22, 20, 15, 10, 7,  11, 15, 12};
+    int bar_x = 20;
+    for (int level : LEVELS) {
+        for (int step = 0; step < level; step += 3) {
+            Rgb lamp = step >= 21 ? AMBER_PALE : (step >= 12 ? AMBER : AMBER_DIM);
+            fill(bg, bar_x, 83 - step, 5, 2, lamp);
+        }
+        bar_x += 7;
+        if (bar_x > 280) {
+            break;
+        }
+    }
+
+    // The four keys, unlit: the lit images land exactly on them.
+    for (const ButtonArt& art : TRANSPORT_BUTTONS) {
+        face(bg, art.x, art.y + art.face_top, art.width, FACE_HEIGHT, UNLIT, art.symbol);
+    }
+    // Speaker grille beside the keys.
+    for (int gy = 102; gy <= 128; gy += 4) {
+        for (int gx = 142; gx <= 284; gx += 4) {
+            fill(bg, gx, gy, 2, 2, GRILLE);
+        }
+    }
+    fill(bg, 14, 138, 272, 1, PANEL_EDGE_DARK);
+    fill(bg, 14, 139, 272, 1, PANEL_EDGE_LIGHT);
+    save(bg, folder, "drumble_bg.bmp");
+}
+
+void make_browser_background(const std::string& folder)
+{
+    SDL_Surface* bg = new_image(BROWSER_BG_WIDTH, SKIN_HEIGHT, PAPER);
+    fill(bg, 0, 0, 2, SKIN_HEIGHT, PAPER_SHADOW);
+    // Guides at the three columns that can be clicked (window x 332, 412, 492).
+    for (int window_x : {332, 412, 492}) {
+        fill(bg, window_x - BROWSER_BG_X, 12, 1, 124, PAPER_GUIDE);
+    }
+    fill(bg, 2, 11, BROWSER_BG_WIDTH - 2, 1, PAPER_GUIDE);
+    fill(bg, 2, 136, BROWSER_BG_WIDTH - 2, 1, PAPER_GUIDE);
+    save(bg, folder, "browser_bg.bmp");
+}
+
+void make_icon(const std::string& folder)
+{
+    SDL_Surface* icon = new_image(ICON_SIZE, ICON_SIZE, PANEL);
+    drum(icon, 3, 6, 26, AMBER_PALE, AMBER, PANEL_EDGE_DARK);
+    save(icon, folder, "icon.bmp");
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    std::string folder = argc > 1 ? argv[1] : "skins/used";
+    const char* font_path = argc > 2 ? argv[2] : "GeosansLight.ttf";
+    if (SDL_Init(0) < 0 || TTF_Init() < 0) {
+        std::fprintf(stderr, "make_skin: cannot initialise SDL: %s\n", SDL_GetError());
+        return 1;
+    }
+    TTF_Font* title_font = TTF_OpenFont(font_path, 22);
+    TTF_Font* small_font = TTF_OpenFont(font_path, 12);
+    if (title_font == nullptr || small_font == nullptr) {
+        std::fprintf(stderr, "make_skin: cannot load %s: %s\n", font_path, TTF_GetError());
+        return 1;
+    }
+    make_icon(folder);
+    make_player_background(folder, title_font, small_font);
+    make_transport_buttons(folder);
+    make_back_buttons(folder);
+    make_browser_background(folder);
+    TTF_CloseFont(small_font);
+    TTF_CloseFont(title_font);
+    TTF_Quit();
+    SDL_Quit();
+    return 0;
+}

@@ -1,0 +1,471 @@
+// The two views, the buttons drawn in a frame, and the song list, checked on
+// the pixels of the screen surface.
+#include <gtest/gtest.h>
+
+#include <SDL_ttf.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "display/skin.h"
+#include "display/song_list.h"
+#include "display/view.h"
+#include "tests/support.h"
+
+// The SDL 1.2 compatibility layer does not free its screen surfaces at
+// SDL_Quit. Leak checking in sanitizer builds skips those, which needs full
+// stacks at allocation to recognise them.
+extern "C" const char* __asan_default_options()
+{
+    return "fast_unwind_on_malloc=0";
+}
+extern "C" const char* __lsan_default_suppressions()
+{
+    return "leak:SDL_SetVideoMode\n";
+}
+
+namespace {
+
+constexpr SDL_Color BLACK = {0, 0, 0, 0};
+
+Uint32 pixel_at(SDL_Surface* image, int x, int y)
+{
+    SDL_LockSurface(image);
+    const Uint8* p = static_cast<const Uint8*>(image->pixels) + y * image->pitch + x * image->format->BytesPerPixel;
+    Uint32 value = 0;
+    switch (image->format->BytesPerPixel) {
+    case 2:
+        value = *reinterpret_cast<const Uint16*>(p);
+        break;
+    case 3:
+        value = p[0] | (p[1] << 8) | (p[2] << 16);
+        break;
+    default:
+        value = *reinterpret_cast<const Uint32*>(p);
+        break;
+    }
+    SDL_UnlockSurface(image);
+    return value;
+}
+
+// The colour of an image's pixel as the screen holds it, or -1 where the
+// image is see-through.
+long long in_screen_format(SDL_Surface* image, int x, int y, SDL_Surface* screen)
+{
+    Uint32 value = pixel_at(image, x, y);
+    if ((image->flags & SDL_SRCCOLORKEY) != 0 && value == image->format->colorkey) {
+        return -1;
+    }
+    Uint8 r, g, b;
+    SDL_GetRGB(value, image->format, &r, &g, &b);
+    return SDL_MapRGB(screen->format, r, g, b);
+}
+
+std::vector<Uint32> snapshot(SDL_Surface* screen)
+{
+    std::vector<Uint32> pixels;
+    for (int y = 0; y < screen->h; ++y) {
+        for (int x = 0; x < screen->w; ++x) {
+            pixels.push_back(pixel_at(screen, x, y));
+        }
+    }
+    return pixels;
+}
+
+class DrawTest : public ::testing::Test {
+  protected:
+    void SetUp() override
+    {
+        dir_ = enter_scratch_dir();
+        ASSERT_TRUE(load_skin(&skin_, &layout_, error_, sizeof error_)) << error_;
+        font_ = TTF_OpenFont("GeosansLight.ttf", 12);
+        ASSERT_NE(font_, nullptr);
+        // What start-up does to create the first window.
+        ui_.clicked = 1;
+        ui_.hover_back = BACK_HOVERED;
+        ui_.view = VIEW_PLAYER;
+        ASSERT_TRUE(draw_frame(&skin_, &layout_, &ui_, font_, BLACK, error_, sizeof error_)) << error_;
+        ui_.clicked = 0;
+        ui_.hover_back = BACK_NOT_HOVERED;
+    }
+    void TearDown() override
+    {
+        for (int slot = SLOT_DRUMBLE_BG; slot < SKIN_SLOT_COUNT; ++slot) {
+            if (skin_.slots[slot] != nullptr) {
+                SDL_FreeSurface(skin_.slots[slot]);
+            }
+        }
+        if (font_ != nullptr) {
+            TTF_CloseFont(font_);
+        }
+        TTF_Quit();
+        SDL_Quit();
+        leave_scratch_dir(dir_);
+    }
+
+    SDL_Surface* screen() { return skin_.slots[SLOT_SCREEN]; }
+
+    bool frame()
+    {
+        bool drawn = draw_frame(&skin_, &layout_, &ui_, font_, BLACK, error_, sizeof error_);
+        ui_.clicked = 0;
+        return drawn;
+    }
+
+    void enter_browser()
+    {
+        ui_.view = VIEW_BROWSER;
+        ui_.hover_button = HOVER_OPEN;
+        ui_.clicked = 1;
+        ASSERT_TRUE(frame()) << error_;
+    }
+
+    // Whether the screen shows image's visible pixels at (x0, y0) and,
+    // where it is see-through, the image under_key drawn at (0, 0) (-1: any),
+    // left of window column right_end.
+    ::testing::AssertionResult shows(int slot, int x0, int y0, int under_key = -1, int right_end = 10000)
+    {
+        SDL_Surface* image = skin_.slots[slot];
+        for (int y = 0; y < image->h; ++y) {
+            for (int x = 0; x < image->w; ++x) {
+                int wx = x0 + x;
+                int wy = y0 + y;
+                if (wx >= screen()->w || wx >= right_end || wy >= screen()->h) {
+                    continue;
+                }
+                long long want = in_screen_format(image, x, y, screen());
+                if (want < 0 && under_key < 0) {
+                    continue;
+                }
+                if (want < 0) {
+                    want = in_screen_format(skin_.slots[under_key], wx, wy, screen());
+                }
+                if (pixel_at(screen(), wx, wy) != want) {
+                    return ::testing::AssertionFailure() << "slot " << slot << " differs at " << wx << "," << wy;
+                }
+            }
+        }
+        return ::testing::AssertionSuccess();
+    }
+
+    std::string dir_;
+    SkinSet skin_ = {};
+    Layout layout_ = {};
+    UiState ui_ = {};
+    TTF_Font* font_ = nullptr;
+    char error_[ERROR_TEXT_SIZE] = "";
+};
+
+// ---- buttons ---------------------------------------------------------------
+
+struct ButtonCase {
+    const char* name;
+    uint8_t hover;
+    uint8_t transport;
+    bool play, pause, stop, open; // lit
+};
+
+void PrintTo(const ButtonCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+class ButtonsTest : public DrawTest, public ::testing::WithParamInterface<ButtonCase> {};
+
+TEST_P(ButtonsTest, LightHoverAndTransport)
+{
+    const ButtonCase& c = GetParam();
+    ui_.hover_button = c.hover;
+    ui_.transport = c.transport;
+    ASSERT_TRUE(frame()) << error_;
+    struct {
+        bool lit;
+        int lit_slot, plain_slot, pos;
+    } buttons[] = {{c.play, SLOT_PLAY_EN, SLOT_PLAY, PLAY_POS},
+                   {c.pause, SLOT_PAUSE_EN, SLOT_PAUSE, PAUSE_POS},
+                   {c.stop, SLOT_STOP_EN, SLOT_STOP, STOP_POS},
+                   {c.open, SLOT_OPEN_EN, SLOT_OPEN, OPEN_POS}};
+    for (const auto& b : buttons) {
+        int x = layout_.positions[b.pos].x;
+        int y = layout_.positions[b.pos].y;
+        // Unlit buttons are part of the background.
+        EXPECT_TRUE(shows(b.lit ? b.lit_slot : b.plain_slot, x, y, SLOT_DRUMBLE_BG));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ButtonsTest,
+    ::testing::Values(ButtonCase{"idle", HOVER_NONE, TRANSPORT_STOPPED, false, false, false, false},
+                      ButtonCase{"hover_play", HOVER_PLAY, TRANSPORT_STOPPED, true, false, false, false},
+                      ButtonCase{"hover_pause", HOVER_PAUSE, TRANSPORT_STOPPED, false, true, false, false},
+                      ButtonCase{"hover_stop", HOVER_STOP, TRANSPORT_STOPPED, false, false, true, false},
+                      ButtonCase{"hover_open", HOVER_OPEN, TRANSPORT_STOPPED, false, false, false, true},
+                      ButtonCase{"playing", HOVER_NONE, TRANSPORT_PLAYING, true, false, false, false},
+                      ButtonCase{"paused", HOVER_NONE, TRANSPORT_PAUSED, true, true, false, false},
+                      ButtonCase{"paused_on_stop", HOVER_STOP, TRANSPORT_PAUSED, true, true, true, false},
+                      ButtonCase{"playing_on_open", HOVER_OPEN, TRANSPORT_PLAYING, true, false, false, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(DrawTest, KeyColourIsSeeThroughOnlyInButtons)
+{
+    // Paint the key colour into the player background where the lit play
+    // button has a see-through corner.
+    SDL_Surface* bg = skin_.slots[SLOT_DRUMBLE_BG];
+    Uint32 bg_key = SDL_MapRGB(bg->format, 202, 2, 176);
+    SDL_Rect spot = {12, 100, 1, 1};
+    SDL_FillRect(bg, &spot, bg_key);
+    ASSERT_EQ(in_screen_format(skin_.slots[SLOT_PLAY_EN], 0, 0, screen()), -1);
+
+    ui_.hover_button = HOVER_PLAY;
+    ASSERT_TRUE(frame());
+    EXPECT_EQ(pixel_at(screen(), 12, 100), SDL_MapRGB(screen()->format, 202, 2, 176));
+}
+
+// ---- views -----------------------------------------------------------------
+
+std::string caption()
+{
+    char* title = nullptr;
+    char* icon = nullptr;
+    SDL_WM_GetCaption(&title, &icon);
+    return title != nullptr ? title : "";
+}
+
+TEST_F(DrawTest, ViewSwitchesRecreateTheWindow)
+{
+    EXPECT_EQ(screen(), SDL_GetVideoSurface());
+    EXPECT_EQ(screen()->w, 300);
+    EXPECT_EQ(screen()->h, 150);
+    EXPECT_EQ(screen()->format->BitsPerPixel, 16);
+    EXPECT_EQ(caption(), " Klamor: The Drumble Maker BOX");
+
+    enter_browser();
+    EXPECT_EQ(screen(), SDL_GetVideoSurface());
+    EXPECT_EQ(screen()->w, 700);
+    EXPECT_EQ(screen()->h, 150);
+    EXPECT_EQ(screen()->format->BitsPerPixel, 16);
+    EXPECT_EQ(caption(), "=> Klamor: Choose your song");
+    // Both backgrounds (the back button over the browser's), the seam
+    // between them black, open lit, back lit while hovered.
+    EXPECT_TRUE(shows(SLOT_BROWSER_BG, 301, 0, -1, 662));
+    EXPECT_TRUE(shows(SLOT_OPEN_EN, 102, 98, SLOT_DRUMBLE_BG));
+    for (int y = 0; y < 150; ++y) {
+        ASSERT_EQ(pixel_at(screen(), 300, y), 0u) << y;
+    }
+    EXPECT_TRUE(shows(SLOT_BACK, 662, 61));
+    ui_.hover_back = BACK_HOVERED;
+    ASSERT_TRUE(frame());
+    EXPECT_TRUE(shows(SLOT_BACK_EN, 662, 61));
+
+    // A click elsewhere in the browser, or with nothing hovered, keeps it.
+    ui_.hover_button = HOVER_STOP;
+    ui_.clicked = 1;
+    ASSERT_TRUE(frame());
+    EXPECT_EQ(screen()->w, 700);
+    ui_.view = VIEW_PLAYER;
+    ui_.hover_back = BACK_NOT_HOVERED;
+    ui_.clicked = 1;
+    ASSERT_TRUE(frame());
+    EXPECT_EQ(screen()->w, 700);
+    EXPECT_EQ(caption(), "=> Klamor: Choose your song");
+
+    // The back button takes it back.
+    ui_.hover_back = BACK_HOVERED;
+    ui_.hover_button = HOVER_NONE;
+    ui_.clicked = 1;
+    ASSERT_TRUE(frame());
+    EXPECT_EQ(screen(), SDL_GetVideoSurface());
+    EXPECT_EQ(screen()->w, 300);
+    EXPECT_EQ(caption(), " Klamor: The Drumble Maker BOX");
+}
+
+TEST_F(DrawTest, WindowThatCannotBeCreatedIsReported)
+{
+    // Bring video back up on a driver that does not exist.
+    SDL_QuitSubSystem(SDL_INIT_VIDEO);
+    const char* driver = std::getenv("SDL_VIDEODRIVER");
+    std::string saved = driver != nullptr ? driver : "";
+    setenv("SDL_VIDEODRIVER", "no-such-driver", 1);
+    ui_.view = VIEW_BROWSER;
+    ui_.hover_button = HOVER_OPEN;
+    ui_.clicked = 1;
+    bool drawn = frame();
+    setenv("SDL_VIDEODRIVER", saved.c_str(), 1);
+    EXPECT_FALSE(drawn);
+    EXPECT_NE(std::string(error_).find("cannot create the 700 x 150 window"), std::string::npos) << error_;
+    EXPECT_EQ(screen(), nullptr);
+    // Later frames and presentation do not touch the missing screen.
+    EXPECT_FALSE(frame());
+    flip_screen(&skin_);
+}
+
+// ---- song list ---------------------------------------------------------------
+
+class SongListTest : public DrawTest {
+  protected:
+    void SetUp() override
+    {
+        DrawTest::SetUp();
+        ui_.view = VIEW_BROWSER;
+        ui_.hover_button = HOVER_OPEN;
+        ui_.clicked = 1;
+        ASSERT_TRUE(switch_view(&skin_, &layout_, &ui_, font_, BLACK, error_, sizeof error_));
+        ui_.clicked = 0;
+        white_ = SDL_MapRGB(screen()->format, 255, 255, 255);
+    }
+
+    // Draws the list from content (or from no file) onto a white screen.
+    std::vector<Uint32> draw_list(const std::string* content)
+    {
+        if (content != nullptr) {
+            write_file(LIST_FILE_PATH, *content);
+        }
+        SDL_FillRect(screen(), nullptr, white_);
+        ui_.song_count = -1;
+        draw_song_list(&skin_, &layout_, &ui_, font_, BLACK);
+        EXPECT_EQ(layout_.positions[LIST_POS].x, 332);
+        EXPECT_EQ(layout_.positions[LIST_POS].y, 15);
+        return snapshot(screen());
+    }
+    std::vector<Uint32> draw_list(const std::string& content) { return draw_list(&content); }
+
+    // What the screen looks like with these texts drawn where the list puts
+    // its first entries.
+    std::vector<Uint32> draw_expected(const std::vector<std::pair<std::string, bool>>& entries)
+    {
+        SDL_FillRect(screen(), nullptr, white_);
+        Sint16 y = 15;
+        for (const auto& [text, utf8] : entries) {
+            SDL_Surface* rendered = utf8 ? TTF_RenderUTF8_Blended(font_, text.c_str(), BLACK)
+                                         : TTF_RenderText_Blended(font_, text.c_str(), BLACK);
+            SDL_Rect at = {332, y, 0, 0};
+            SDL_UpperBlit(rendered, nullptr, screen(), &at);
+            SDL_FreeSurface(rendered);
+            y += 12;
+        }
+        return snapshot(screen());
+    }
+
+    bool inked(const std::vector<Uint32>& pixels, int x0, int y0, int width, int height)
+    {
+        for (int y = y0; y < y0 + height; ++y) {
+            for (int x = x0; x < x0 + width && x < screen()->w; ++x) {
+                if (pixels[y * screen()->w + x] != white_) {
+                    return true;
+                }
+            }
+        }
+        return false;
+    }
+
+    Uint32 white_ = 0;
+};
+
+TEST_F(SongListTest, CountsPiecesOfAtMostNineteenBytes)
+{
+    struct Case {
+        std::string content;
+        int count;
+    };
+    std::string many;
+    for (int i = 0; i < 300; ++i) {
+        many += "song " + std::to_string(i) + ".mp3\n";
+    }
+    const Case cases[] = {
+        {"", 0},
+        {std::string(18, 'n') + "\n", 1},
+        {std::string(19, 'n') + "\n", 2},
+        {std::string(25, 'n') + "\n", 2},
+        {std::string(38, 'n') + "\n", 3},
+        {"a\nb\nc", 3},
+        {"\n\n", 2},
+        {many, 300},
+    };
+    for (const Case& c : cases) {
+        draw_list(c.content);
+        EXPECT_EQ(ui_.song_count, c.count) << c.content.size() << " bytes";
+    }
+}
+
+TEST_F(SongListTest, NoReadableListIsAnEmptyList)
+{
+    std::vector<Uint32> blank = draw_expected({});
+    EXPECT_EQ(draw_list(nullptr), blank); // no file
+    EXPECT_EQ(ui_.song_count, 0);
+    std::filesystem::create_directory(LIST_FILE_PATH); // not a file
+    EXPECT_EQ(draw_list(nullptr), blank);
+    EXPECT_EQ(ui_.song_count, 0);
+}
+
+TEST_F(SongListTest, FillsColumnsOfNine)
+{
+    std::vector<Uint32> pixels = draw_list("a\nb\nc\nd\ne\nf\ng\nh\ni\nj\n");
+    EXPECT_EQ(ui_.song_count, 10);
+    for (int row = 0; row < 9; ++row) {
+        EXPECT_TRUE(inked(pixels, 332, 15 + 12 * row, 80, 12)) << "row " << row;
+    }
+    EXPECT_TRUE(inked(pixels, 412, 15, 80, 12));
+    EXPECT_FALSE(inked(pixels, 412, 39, 80, 111));
+    EXPECT_FALSE(inked(pixels, 492, 0, 208, 150));
+    EXPECT_FALSE(inked(pixels, 0, 0, 332, 150));
+}
+
+TEST_F(SongListTest, NewlinesAreNotDrawn)
+{
+    std::vector<Uint32> blank = draw_expected({});
+    EXPECT_EQ(draw_list("\n\n\n"), blank);
+    EXPECT_EQ(ui_.song_count, 3);
+
+    std::string name(19, 'x');
+    EXPECT_EQ(draw_list(name + "\n"), draw_expected({{name, true}}));
+    EXPECT_EQ(ui_.song_count, 2);
+    EXPECT_EQ(draw_list("ab c\n"), draw_expected({{"ab c", true}}));
+}
+
+TEST_F(SongListTest, ReadsUtf8AndFallsBackToLatin1)
+{
+    const std::string utf8_name = "D\xC3\xA9j\xC3\xA0 vu";
+    const std::string latin1_name = "caf\xE9 cr\xE8me";
+    std::vector<Uint32> as_utf8 = draw_expected({{utf8_name, true}});
+    ASSERT_NE(as_utf8, draw_expected({{utf8_name, false}}));
+    EXPECT_EQ(draw_list(utf8_name + "\n"), as_utf8);
+    EXPECT_EQ(draw_list(latin1_name + "\n"), draw_expected({{latin1_name, false}}));
+    // Overlong and surrogate forms are not UTF-8.
+    EXPECT_EQ(draw_list("a\xC0\xAF\n"), draw_expected({{"a\xC0\xAF", false}}));
+    EXPECT_EQ(draw_list("a\xED\xA0\x80\n"), draw_expected({{"a\xED\xA0\x80", false}}));
+}
+
+TEST_F(SongListTest, CharacterCutBetweenPiecesIsDrawnWhole)
+{
+    const std::string head(18, 'a');
+    // UTF-8: the two bytes of the e acute fall into two pieces.
+    EXPECT_EQ(draw_list(head + "\xC3\xA9tude\n"), draw_expected({{head, true}, {"\xC3\xA9tude", true}}));
+    EXPECT_EQ(ui_.song_count, 2);
+    // Latin-1 whose 19th byte could start a UTF-8 sequence.
+    EXPECT_EQ(draw_list(head + "\xE9t\n"), draw_expected({{head, true}, {"\xE9t", false}}));
+    EXPECT_EQ(ui_.song_count, 2);
+    // A sequence cut off by the end of its line is not UTF-8.
+    EXPECT_EQ(draw_list("ab\xE2\x82\n"), draw_expected({{"ab\xE2\x82", false}}));
+}
+
+TEST_F(SongListTest, LongListsNeverWrapBackIntoTheWindow)
+{
+    // Five columns reach into the window; everything after them lies wholly
+    // outside it, however long the list.
+    std::string visible;
+    std::string all;
+    for (int i = 0; i < 7500; ++i) {
+        std::string line = std::to_string(i) + "\n";
+        all += line;
+        if (i < 45) {
+            visible += line;
+        }
+    }
+    std::vector<Uint32> expected = draw_list(visible);
+    EXPECT_EQ(draw_list(all), expected);
+    EXPECT_EQ(ui_.song_count, 7500);
+}
+
+} // namespace

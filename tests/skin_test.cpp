@@ -1,0 +1,198 @@
+// Loading the skin, and the skin art against the places it is drawn and the
+// hover regions it has to match.
+#include <gtest/gtest.h>
+
+#include <SDL_ttf.h>
+
+#include <filesystem>
+#include <string>
+
+#include "app/state.h"
+#include "display/skin.h"
+#include "tests/support.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr Uint8 KEY_R = 202;
+constexpr Uint8 KEY_G = 2;
+constexpr Uint8 KEY_B = 176;
+
+void release_skin(SkinSet* skin)
+{
+    for (SDL_Surface*& slot : skin->slots) {
+        if (slot != nullptr) {
+            SDL_FreeSurface(slot);
+            slot = nullptr;
+        }
+    }
+}
+
+void shut_down_sdl()
+{
+    TTF_Quit();
+    SDL_Quit();
+}
+
+struct PixelRgb {
+    Uint8 r, g, b;
+    bool operator==(const PixelRgb&) const = default;
+};
+
+PixelRgb rgb_at(SDL_Surface* image, int x, int y)
+{
+    SDL_LockSurface(image);
+    const Uint8* p = static_cast<const Uint8*>(image->pixels) + y * image->pitch + x * image->format->BytesPerPixel;
+    Uint32 value = 0;
+    switch (image->format->BytesPerPixel) {
+    case 1:
+        value = *p;
+        break;
+    case 2:
+        value = *reinterpret_cast<const Uint16*>(p);
+        break;
+    case 3:
+        value = p[0] | (p[1] << 8) | (p[2] << 16);
+        break;
+    default:
+        value = *reinterpret_cast<const Uint32*>(p);
+        break;
+    }
+    SDL_UnlockSurface(image);
+    PixelRgb out{};
+    SDL_GetRGB(value, image->format, &out.r, &out.g, &out.b);
+    return out;
+}
+
+bool is_key(PixelRgb c)
+{
+    return c.r == KEY_R && c.g == KEY_G && c.b == KEY_B;
+}
+
+class SkinTest : public ::testing::Test {
+  protected:
+    void SetUp() override
+    {
+        dir_ = enter_scratch_dir();
+        ASSERT_TRUE(load_skin(&skin_, &layout_, error_, sizeof error_)) << error_;
+    }
+    void TearDown() override
+    {
+        release_skin(&skin_);
+        shut_down_sdl();
+        leave_scratch_dir(dir_);
+    }
+    std::string dir_;
+    SkinSet skin_ = {};
+    Layout layout_ = {};
+    char error_[ERROR_TEXT_SIZE] = "";
+};
+
+// The art is ours: it has to fit the fixed positions and hover regions.
+TEST_F(SkinTest, ArtFitsItsPlacesAndHoverRegions)
+{
+    EXPECT_EQ(skin_.slots[SLOT_SCREEN]->w, 32);
+    EXPECT_EQ(skin_.slots[SLOT_SCREEN]->h, 32);
+    EXPECT_EQ(skin_.slots[SLOT_DRUMBLE_BG]->w, 300);
+    EXPECT_EQ(skin_.slots[SLOT_DRUMBLE_BG]->h, 150);
+    EXPECT_EQ(skin_.slots[SLOT_BROWSER_BG]->w, 399);
+    EXPECT_EQ(skin_.slots[SLOT_BROWSER_BG]->h, 150);
+
+    struct Button {
+        int plain, lit, pos;
+        int hover_left, hover_right, hover_top, hover_bottom;
+    };
+    const Button buttons[] = {
+        {SLOT_PLAY, SLOT_PLAY_EN, PLAY_POS, 12, 25, 100, 130},
+        {SLOT_PAUSE, SLOT_PAUSE_EN, PAUSE_POS, 39, 53, 100, 130},
+        {SLOT_STOP, SLOT_STOP_EN, STOP_POS, 62, 92, 100, 130},
+        {SLOT_OPEN, SLOT_OPEN_EN, OPEN_POS, 98, 126, 100, 130},
+        {SLOT_BACK, SLOT_BACK_EN, BACK_POS, 660, 680, 45, 110},
+    };
+    SDL_Surface* bg = skin_.slots[SLOT_DRUMBLE_BG];
+    for (const Button& b : buttons) {
+        SDL_Surface* plain = skin_.slots[b.plain];
+        SDL_Surface* lit = skin_.slots[b.lit];
+        SCOPED_TRACE("slot " + std::to_string(b.lit));
+        ASSERT_EQ(plain->w, lit->w);
+        ASSERT_EQ(plain->h, lit->h);
+        // Exactly 24 bits, so that the key survives loading unchanged.
+        EXPECT_EQ(lit->format->BitsPerPixel, 24);
+        EXPECT_EQ(plain->format->BitsPerPixel, 24);
+        int x0 = layout_.positions[b.pos].x;
+        int y0 = layout_.positions[b.pos].y;
+        bool lit_differs = false;
+        int keyed = 0;
+        for (int y = 0; y < lit->h; ++y) {
+            for (int x = 0; x < lit->w; ++x) {
+                PixelRgb l = rgb_at(lit, x, y);
+                PixelRgb p = rgb_at(plain, x, y);
+                // Both images share one outline, so lighting up leaves no
+                // stale pixels of the other behind.
+                ASSERT_EQ(is_key(l), is_key(p)) << x << "," << y;
+                if (is_key(l)) {
+                    ++keyed;
+                    continue;
+                }
+                lit_differs = lit_differs || !(l == p);
+                int wx = x0 + x;
+                int wy = y0 + y;
+                EXPECT_TRUE(wx >= b.hover_left && wx <= b.hover_right && wy >= b.hover_top && wy <= b.hover_bottom)
+                    << "visible pixel outside the hover region at " << wx << "," << wy;
+                // Unlit transport buttons are never drawn: the background
+                // shows them where the lit images land.
+                if (b.plain != SLOT_BACK) {
+                    EXPECT_EQ(rgb_at(bg, wx, wy), p)
+                        << "background differs from the unlit image at " << wx << "," << wy;
+                }
+            }
+        }
+        EXPECT_TRUE(lit_differs);
+        EXPECT_GT(keyed, 0) << "rounded corners are see-through";
+    }
+}
+
+// A copy of the skin with one file missing or spoilt.
+class BrokenSkinTest : public ::testing::TestWithParam<std::pair<const char*, bool>> {};
+
+TEST_P(BrokenSkinTest, FailsNamingTheFile)
+{
+    auto [name, spoilt] = GetParam();
+    std::string dir = enter_scratch_dir();
+    fs::remove("skins/used");
+    fs::create_directory("skins/used");
+    for (const auto& entry : fs::directory_iterator(fs::path(KLAMOR_SOURCE_DIR) / "skins" / "used")) {
+        fs::copy_file(entry.path(), fs::path("skins/used") / entry.path().filename());
+    }
+    std::string path = std::string("skins/used/") + name;
+    if (spoilt) {
+        write_file(path, "BM not really a bitmap");
+    } else {
+        fs::remove(path);
+    }
+
+    SkinSet skin = {};
+    Layout layout = {};
+    char error[ERROR_TEXT_SIZE] = "";
+    EXPECT_FALSE(load_skin(&skin, &layout, error, sizeof error));
+    EXPECT_NE(std::string(error).find(std::string("cannot load ./skins/used/") + name + ": "), std::string::npos)
+        << error;
+    EXPECT_EQ(std::string(error).find('\n'), std::string::npos);
+    for (SDL_Surface* slot : skin.slots) {
+        EXPECT_EQ(slot, nullptr);
+    }
+    shut_down_sdl();
+    leave_scratch_dir(dir);
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, BrokenSkinTest,
+                         ::testing::Values(std::pair{"icon.bmp", false}, std::pair{"pause_en.bmp", false},
+                                           std::pair{"browser_bg.bmp", false}, std::pair{"stop.bmp", true}),
+                         [](const auto& info) {
+                             std::string name =
+                                 std::string(info.param.second ? "spoilt_" : "missing_") + info.param.first;
+                             return name.substr(0, name.find('.'));
+                         });
+
+} // namespace
