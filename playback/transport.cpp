@@ -1,2 +1,61 @@
+// Play, pause and stop clicks turned into calls to the audio engine.
 #include "playback/transport.h"
-void update_transport(UiState*, AudioSystem*, const SongPath*) {}
+
+#include <cstring>
+
+namespace {
+
+// A song is chosen when the path holds more than the music folder's prefix.
+// A path without its terminating NUL is treated as no song at all rather
+// than read past its end.
+bool song_chosen(const SongPath* song)
+{
+    if (std::memchr(song->text, '\0', sizeof song->text) == nullptr) {
+        return false;
+    }
+    return std::strcmp(song->text, MUSIC_PREFIX) != 0;
+}
+
+// Opens the song and plays it; the engine owns the stream from then on.
+bool start_song(AudioSystem* audio, const SongPath* song)
+{
+    AudioSound* sound = audio_create_stream(audio, song->text);
+    if (sound == nullptr) {
+        return false;
+    }
+    if (!audio_play_sound(audio, sound)) {
+        audio_release_sound(audio, sound);
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+void update_transport(UiState* ui, AudioSystem* audio, const SongPath* song)
+{
+    if (ui->clicked != 1) {
+        return;
+    }
+    // One reading of the pause flag per click serves every row below.
+    AudioGroup* group = audio_master_group(audio);
+    bool paused = audio_group_paused(group);
+
+    if (ui->transport == TRANSPORT_STOPPED && ui->hover_button == HOVER_PLAY) {
+        // Playing is shown only when the song really started.
+        if (song_chosen(song) && start_song(audio, song)) {
+            ui->transport = TRANSPORT_PLAYING;
+        }
+    } else if (ui->transport == TRANSPORT_PLAYING && ui->hover_button == HOVER_PAUSE && !paused) {
+        audio_group_set_paused(group, true);
+        ui->transport = TRANSPORT_PAUSED;
+    } else if (ui->transport == TRANSPORT_PLAYING && ui->hover_button == HOVER_STOP && !paused) {
+        audio_group_stop(group);
+        ui->transport = TRANSPORT_STOPPED;
+    } else if (ui->transport == TRANSPORT_PAUSED && ui->hover_button == HOVER_PLAY) {
+        if (paused) {
+            audio_group_set_paused(group, false);
+        }
+        ui->transport = TRANSPORT_PLAYING;
+    }
+}

@@ -1,0 +1,284 @@
+// Opening an MP3 file as a stream and decoding it ahead into a ring.
+#include "playback/decoder.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// Junk before the first frame and damage inside the file are searched through
+// for this many bytes before the decoder gives up. Big enough for the odd
+// prefix of junk; small enough that a file of random bytes is refused within
+// a fraction of a second. An ID3v2 tag (a cover picture of megabytes) does not
+// count against it: it is skipped by its declared size.
+constexpr long RESYNC_LIMIT_BYTES = 1024 * 1024;
+// Reads that return success but no samples, in a row, before a damaged stream
+// is ended rather than polled forever.
+constexpr int MAX_EMPTY_READS = 64;
+// Format changes within one read; more means the stream is not audio we can
+// follow.
+constexpr int MAX_FORMAT_CHANGES_PER_READ = 4;
+constexpr float INT16_SCALE = 32767.0f;
+
+int16_t to_int16(float sample)
+{
+    float v = sample > 1.0f ? 1.0f : (sample < -1.0f ? -1.0f : sample);
+    if (!(v == v)) {
+        v = 0.0f; // NaN from a damaged frame
+    }
+    return static_cast<int16_t>(std::lrintf(v * INT16_SCALE));
+}
+
+// Takes the decoder's current output format, and a resampler for it when its
+// rate is not the device's. False when the format is one we cannot play.
+bool adopt_format(StreamDecoder* d)
+{
+    long rate = 0;
+    int channels = 0;
+    int encoding = 0;
+    if (mpg123_getformat(d->mpg, &rate, &channels, &encoding) != MPG123_OK) {
+        return false;
+    }
+    if (encoding != MPG123_ENC_FLOAT_32 || channels < 1 || channels > 2 || rate <= 0) {
+        return false;
+    }
+    bool needs_resampler = rate != d->device_rate;
+    if (rate == d->file_rate && channels == d->file_channels && needs_resampler == (d->resampler != nullptr)) {
+        return true;
+    }
+    // A format change mid-file drops the old resampler's last few
+    // milliseconds: far rarer than worth flushing across formats.
+    if (d->resampler != nullptr) {
+        soxr_delete(d->resampler);
+        d->resampler = nullptr;
+    }
+    if (needs_resampler) {
+        soxr_error_t failure = nullptr;
+        soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_INT16_I);
+        io.flags |= SOXR_NO_DITHER;
+        soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
+        soxr_runtime_spec_t runtime = soxr_runtime_spec(1);
+        d->resampler = soxr_create(static_cast<double>(rate), static_cast<double>(d->device_rate),
+                                   static_cast<unsigned>(channels), &failure, &io, &quality, &runtime);
+        if (failure != nullptr || d->resampler == nullptr) {
+            if (d->resampler != nullptr) {
+                soxr_delete(d->resampler);
+                d->resampler = nullptr;
+            }
+            return false;
+        }
+    }
+    d->file_rate = rate;
+    d->file_channels = channels;
+    d->resampler_drained = false;
+    return true;
+}
+
+void decode_block(StreamDecoder* d)
+{
+    d->decoded_frames = 0;
+    d->decoded_used = 0;
+    for (int change = 0; change < MAX_FORMAT_CHANGES_PER_READ; ++change) {
+        size_t bytes = 0;
+        int result = mpg123_read(d->mpg, d->decoded, sizeof d->decoded, &bytes);
+        if (result == MPG123_NEW_FORMAT) {
+            if (!adopt_format(d)) {
+                d->decoder_ended = true;
+                return;
+            }
+            continue;
+        }
+        if (d->file_channels == 0 && bytes > 0 && !adopt_format(d)) {
+            d->decoder_ended = true;
+            return;
+        }
+        int frames = d->file_channels > 0 ? static_cast<int>(bytes / (sizeof(float) * d->file_channels)) : 0;
+        d->decoded_frames = frames;
+        if (result != MPG123_OK) {
+            // MPG123_DONE at the real end of the file, or an error the
+            // decoder could not resync past: either way the stream ends.
+            d->decoder_ended = true;
+        } else if (frames > 0) {
+            d->empty_reads = 0;
+        } else if (++d->empty_reads > MAX_EMPTY_READS) {
+            d->decoder_ended = true;
+        }
+        return;
+    }
+    d->decoder_ended = true;
+}
+
+void convert_block(StreamDecoder* d)
+{
+    int channels = d->file_channels;
+    int remaining = d->decoded_frames - d->decoded_used;
+    const float* source = d->decoded + d->decoded_used * channels;
+    int capacity = CONVERT_SAMPLES / channels;
+    d->converted_used = 0;
+    d->converted_frames = 0;
+    if (d->resampler == nullptr) {
+        int n = remaining < capacity ? remaining : capacity;
+        for (int i = 0; i < n * channels; ++i) {
+            d->converted[i] = to_int16(source[i]);
+        }
+        d->converted_frames = n;
+        d->decoded_used += n;
+        return;
+    }
+    size_t used = 0;
+    size_t made = 0;
+    soxr_error_t failure = soxr_process(d->resampler, source, static_cast<size_t>(remaining), &used, d->converted,
+                                        static_cast<size_t>(capacity), &made);
+    if (failure != nullptr || (used == 0 && made == 0)) {
+        // A resampler that neither takes nor gives would spin the streaming
+        // thread: end the stream instead.
+        d->decoded_used = d->decoded_frames;
+        d->decoder_ended = true;
+        d->resampler_drained = true;
+        return;
+    }
+    d->decoded_used += static_cast<int>(used);
+    d->converted_frames = static_cast<int>(made);
+}
+
+void drain_resampler(StreamDecoder* d)
+{
+    size_t made = 0;
+    int capacity = CONVERT_SAMPLES / d->file_channels;
+    soxr_error_t failure =
+        soxr_process(d->resampler, nullptr, 0, nullptr, d->converted, static_cast<size_t>(capacity), &made);
+    d->converted_used = 0;
+    d->converted_frames = failure == nullptr ? static_cast<int>(made) : 0;
+    if (failure != nullptr || made == 0) {
+        d->resampler_drained = true;
+    }
+}
+
+bool fail_open(StreamDecoder* d, char* error, int error_size, const char* path, const char* reason)
+{
+    std::snprintf(error, static_cast<size_t>(error_size), "cannot play %s: %s", path, reason);
+    decoder_close(d);
+    return false;
+}
+
+} // namespace
+
+bool decoder_open(StreamDecoder* d, const char* path, long device_rate, char* error, int error_size)
+{
+    d->file_open = false;
+    d->mpg = nullptr;
+    d->resampler = nullptr;
+    d->file_rate = 0;
+    d->file_channels = 0;
+    d->device_rate = device_rate;
+    d->decoded_frames = 0;
+    d->decoded_used = 0;
+    d->converted_frames = 0;
+    d->converted_used = 0;
+    d->decoder_ended = false;
+    d->resampler_drained = false;
+    d->empty_reads = 0;
+
+    // Non-blocking, so that opening a FIFO with no writer returns at once
+    // instead of waiting for one; anything but a regular file is refused.
+    d->fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (d->fd < 0) {
+        return fail_open(d, error, error_size, path, std::strerror(errno));
+    }
+    d->file_open = true;
+    struct stat info = {};
+    if (fstat(d->fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        return fail_open(d, error, error_size, path, "not a regular file");
+    }
+    int flags = fcntl(d->fd, F_GETFL);
+    if (flags < 0 || fcntl(d->fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        return fail_open(d, error, error_size, path, std::strerror(errno));
+    }
+
+    int status = MPG123_OK;
+    d->mpg = mpg123_new(nullptr, &status);
+    if (d->mpg == nullptr) {
+        return fail_open(d, error, error_size, path, mpg123_plain_strerror(status));
+    }
+    // Quiet: the player writes nothing to standard error. Gapless trimming is
+    // off so that a stream plays every frame the file holds, never cut short
+    // by a length written in its header. Output is float at the file's own
+    // rate; the resampler does the rate conversion.
+    mpg123_param(d->mpg, MPG123_ADD_FLAGS, MPG123_QUIET | MPG123_SKIP_ID3V2 | MPG123_FORCE_FLOAT, 0.0);
+    mpg123_param(d->mpg, MPG123_REMOVE_FLAGS, MPG123_GAPLESS | MPG123_AUTO_RESAMPLE, 0.0);
+    mpg123_param(d->mpg, MPG123_RESYNC_LIMIT, RESYNC_LIMIT_BYTES, 0.0);
+    mpg123_format_none(d->mpg);
+    const long* rates = nullptr;
+    size_t rate_count = 0;
+    mpg123_rates(&rates, &rate_count);
+    for (size_t i = 0; i < rate_count; ++i) {
+        mpg123_format(d->mpg, rates[i], MPG123_MONO | MPG123_STEREO, MPG123_ENC_FLOAT_32);
+    }
+    if (mpg123_open_fd(d->mpg, d->fd) != MPG123_OK) {
+        return fail_open(d, error, error_size, path, mpg123_strerror(d->mpg));
+    }
+
+    // Success means that audio decodes, not merely that a header was found.
+    while (d->decoded_frames == 0 && !d->decoder_ended) {
+        decode_block(d);
+    }
+    if (d->decoded_frames == 0) {
+        return fail_open(d, error, error_size, path, "no MPEG audio found");
+    }
+    return true;
+}
+
+void decoder_close(StreamDecoder* d)
+{
+    if (d->resampler != nullptr) {
+        soxr_delete(d->resampler);
+        d->resampler = nullptr;
+    }
+    if (d->mpg != nullptr) {
+        mpg123_close(d->mpg);
+        mpg123_delete(d->mpg);
+        d->mpg = nullptr;
+    }
+    if (d->file_open) {
+        close(d->fd);
+        d->file_open = false;
+    }
+    d->fd = -1;
+}
+
+bool decoder_fill(StreamDecoder* d, AudioRing* ring, int target)
+{
+    if (d->mpg == nullptr) {
+        return true;
+    }
+    for (;;) {
+        if (d->converted_used < d->converted_frames) {
+            int channels = d->file_channels;
+            int written = ring_write(ring, d->converted + d->converted_used * channels,
+                                     d->converted_frames - d->converted_used, channels, target);
+            d->converted_used += written;
+            if (d->converted_used < d->converted_frames) {
+                return false;
+            }
+            continue;
+        }
+        if (ring_buffered(ring) >= target) {
+            return false;
+        }
+        if (d->decoded_used < d->decoded_frames) {
+            convert_block(d);
+        } else if (!d->decoder_ended) {
+            decode_block(d);
+        } else if (d->resampler != nullptr && !d->resampler_drained) {
+            drain_resampler(d);
+        } else {
+            return true;
+        }
+    }
+}

@@ -1,0 +1,179 @@
+// The mix the audio callback runs: reads each channel's ring, applies the
+// group's pause fade and each stream's stop fade, and writes the device's
+// format. It never blocks: all it shares with other threads is atomics.
+#include <SDL.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "playback/engine.h"
+
+namespace {
+
+constexpr float INT16_FULL_SCALE = 32768.0f;
+
+int sample_bytes(uint16_t format)
+{
+    return (format & 0xFF) / 8;
+}
+
+bool is_signed(uint16_t format)
+{
+    return (format & 0x8000) != 0;
+}
+
+bool is_big_endian(uint16_t format)
+{
+    return (format & 0x1000) != 0;
+}
+
+void write_silence(uint16_t format, uint8_t* out, int bytes)
+{
+    if (is_signed(format)) {
+        std::memset(out, 0, static_cast<size_t>(bytes));
+        return;
+    }
+    // Unsigned formats are silent at mid-scale.
+    if (sample_bytes(format) == 1) {
+        std::memset(out, 0x80, static_cast<size_t>(bytes));
+        return;
+    }
+    for (int i = 0; i + 1 < bytes; i += 2) {
+        out[i] = is_big_endian(format) ? 0x80 : 0x00;
+        out[i + 1] = is_big_endian(format) ? 0x00 : 0x80;
+    }
+}
+
+int16_t to_int16(float value)
+{
+    float scaled = value * INT16_FULL_SCALE;
+    scaled = std::clamp(scaled, -32768.0f, 32767.0f);
+    return static_cast<int16_t>(scaled);
+}
+
+void put_sample(uint16_t format, uint8_t* out, int16_t value)
+{
+    if (sample_bytes(format) == 1) {
+        int8_t high = static_cast<int8_t>(value >> 8);
+        out[0] = is_signed(format) ? static_cast<uint8_t>(high) : static_cast<uint8_t>(high + 128);
+        return;
+    }
+    uint16_t bits = static_cast<uint16_t>(value);
+    if (!is_signed(format)) {
+        bits = static_cast<uint16_t>(bits + 32768u);
+    }
+    uint8_t low = static_cast<uint8_t>(bits & 0xFF);
+    uint8_t high = static_cast<uint8_t>(bits >> 8);
+    out[0] = is_big_endian(format) ? high : low;
+    out[1] = is_big_endian(format) ? low : high;
+}
+
+void write_output(const AudioSystem* audio, uint8_t* out, int frames)
+{
+    uint16_t format = audio->output.format;
+    int channels = audio->output.channels;
+    int width = sample_bytes(format);
+    for (int i = 0; i < frames; ++i) {
+        float left = audio->mix[i * RING_CHANNELS];
+        float right = audio->mix[i * RING_CHANNELS + 1];
+        uint8_t* frame = out + i * channels * width;
+        if (channels == 1) {
+            put_sample(format, frame, to_int16((left + right) * 0.5f));
+            continue;
+        }
+        put_sample(format, frame, to_int16(left));
+        put_sample(format, frame + width, to_int16(right));
+        // Surround outputs get the pair on the front speakers only.
+        for (int c = 2; c < channels; ++c) {
+            put_sample(format, frame + c * width, 0);
+        }
+    }
+}
+
+// The group's gain for each frame, moved toward its target by one fade step
+// a frame. Returns how many leading frames advance the streams: once a pause
+// has faded to silence they hold their place.
+int group_gains(AudioSystem* audio, int frames, float step)
+{
+    bool paused = audio->master.paused.load(std::memory_order_acquire);
+    float target = paused ? 0.0f : 1.0f;
+    float gain = audio->group_gain;
+    int live = frames;
+    for (int i = 0; i < frames; ++i) {
+        gain = gain < target ? std::min(target, gain + step) : std::max(target, gain - step);
+        audio->gains[i] = gain;
+        if (paused && gain <= 0.0f) {
+            live = i;
+            break;
+        }
+    }
+    audio->group_gain = gain;
+    return live;
+}
+
+void mix_sound(AudioSystem* audio, AudioSound* sound, int live, float step)
+{
+    int state = sound->state.load(std::memory_order_acquire);
+    if (state != SOUND_PLAYING && state != SOUND_STOPPING) {
+        return;
+    }
+    // Read before the ring: once this says the whole stream is in, an empty
+    // ring means the stream has ended rather than run short.
+    bool fed = sound->fully_fed.load(std::memory_order_acquire);
+    bool stopping = state == SOUND_STOPPING;
+    // Frames until a stopping stream's fade reaches silence; the small
+    // allowance keeps float rounding from leaving a last inaudible frame.
+    int left = stopping ? static_cast<int>(std::ceil(sound->fade / step - 0.001f)) : live;
+    if (stopping && (left <= 0 || live == 0)) {
+        // Faded out already, or the group is paused and this is silent.
+        sound->state.store(SOUND_DONE, std::memory_order_release);
+        return;
+    }
+    int wanted = std::min(live, left);
+    int got = ring_read(&sound->ring, audio->taken, wanted);
+    float fade = sound->fade;
+    for (int i = 0; i < got; ++i) {
+        if (stopping) {
+            fade = std::max(0.0f, fade - step);
+        }
+        float gain = audio->gains[i] * fade / INT16_FULL_SCALE;
+        audio->mix[i * RING_CHANNELS] += static_cast<float>(audio->taken[i * RING_CHANNELS]) * gain;
+        audio->mix[i * RING_CHANNELS + 1] += static_cast<float>(audio->taken[i * RING_CHANNELS + 1]) * gain;
+    }
+    sound->fade = fade;
+    if (stopping && (got == left || got < wanted)) {
+        // Faded out, or nothing left to play.
+        sound->state.store(SOUND_DONE, std::memory_order_release);
+    } else if (!stopping && fed && got < wanted) {
+        // A stop may have come in meanwhile; then the next pass ends it.
+        int expected = SOUND_PLAYING;
+        sound->state.compare_exchange_strong(expected, SOUND_DONE, std::memory_order_acq_rel);
+    }
+}
+
+} // namespace
+
+void audio_mix(AudioSystem* audio, uint8_t* out, int bytes)
+{
+    if (audio == nullptr || !audio->running) {
+        std::memset(out, 0, static_cast<size_t>(bytes));
+        return;
+    }
+    uint16_t format = audio->output.format;
+    int frame_bytes = sample_bytes(format) * audio->output.channels;
+    int frames = bytes / frame_bytes;
+    float step = 1.0f / static_cast<float>(audio->fade_frames);
+    int done = 0;
+    while (done < frames) {
+        int n = std::min(AUDIO_MIX_CHUNK, frames - done);
+        std::fill(audio->mix, audio->mix + n * RING_CHANNELS, 0.0f);
+        int live = group_gains(audio, n, step);
+        for (AudioSound& sound : audio->sounds) {
+            mix_sound(audio, &sound, live, step);
+        }
+        write_output(audio, out + done * frame_bytes, n);
+        done += n;
+    }
+    write_silence(format, out + done * frame_bytes, bytes - done * frame_bytes);
+}

@@ -1,0 +1,32 @@
+// A single-producer, single-consumer ring of stereo 16-bit frames: the
+// streaming thread writes decoded audio ahead, the audio callback takes it
+// without waiting on any lock.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+// A power of two, so that the free-running counters index it with a mask and
+// survive wrapping. 16384 frames hold about 340 ms at 48 kHz.
+constexpr int RING_FRAMES = 16384;
+constexpr uint32_t RING_MASK = RING_FRAMES - 1;
+constexpr int RING_CHANNELS = 2;
+
+struct AudioRing {
+    int16_t samples[RING_FRAMES * RING_CHANNELS];
+    // Frames written and taken since the last reset. Only the writer stores
+    // write_count and only the reader stores read_count.
+    std::atomic<uint32_t> write_count;
+    std::atomic<uint32_t> read_count;
+};
+
+// Empties the ring. Only while neither side is using it.
+void ring_reset(AudioRing* ring);
+// Frames waiting to be read.
+int ring_buffered(const AudioRing* ring);
+// Writes up to count frames of interleaved input with source_channels (1 or 2)
+// channels, a single channel going to both sides, without letting the ring
+// hold more than limit frames. Returns the frames written.
+int ring_write(AudioRing* ring, const int16_t* source, int count, int source_channels, int limit);
+// Reads up to count stereo frames into out. Returns the frames read.
+int ring_read(AudioRing* ring, int16_t* out, int count);

@@ -1,0 +1,162 @@
+#include "tests/tone.h"
+
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr double PI = 3.14159265358979323846;
+// Below full scale, so that neither encoder nor resampler clips.
+constexpr double TONE_AMPLITUDE = 0.5;
+
+void put_u32(std::ofstream* out, uint32_t value)
+{
+    char bytes[4] = {char(value), char(value >> 8), char(value >> 16), char(value >> 24)};
+    out->write(bytes, 4);
+}
+
+void put_u16(std::ofstream* out, uint16_t value)
+{
+    char bytes[2] = {char(value), char(value >> 8)};
+    out->write(bytes, 2);
+}
+
+void write_wav(const std::string& path, const std::vector<int16_t>& samples, int rate, int channels)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    uint32_t data_bytes = static_cast<uint32_t>(samples.size() * 2);
+    out.write("RIFF", 4);
+    put_u32(&out, 36 + data_bytes);
+    out.write("WAVEfmt ", 8);
+    put_u32(&out, 16);
+    put_u16(&out, 1);
+    put_u16(&out, static_cast<uint16_t>(channels));
+    put_u32(&out, static_cast<uint32_t>(rate));
+    put_u32(&out, static_cast<uint32_t>(rate * channels * 2));
+    put_u16(&out, static_cast<uint16_t>(channels * 2));
+    put_u16(&out, 16);
+    out.write("data", 4);
+    put_u32(&out, data_bytes);
+    for (int16_t s : samples) {
+        put_u16(&out, static_cast<uint16_t>(s));
+    }
+}
+
+} // namespace
+
+void make_tone_mp3(const std::string& mp3_path, const ToneSpec& tone)
+{
+    size_t frames = static_cast<size_t>(tone.seconds * tone.rate);
+    std::vector<int16_t> samples;
+    samples.reserve(frames * tone.channels);
+    for (size_t i = 0; i < frames; ++i) {
+        double v = TONE_AMPLITUDE * std::sin(2.0 * PI * tone.frequency * static_cast<double>(i) / tone.rate);
+        for (int c = 0; c < tone.channels; ++c) {
+            samples.push_back(static_cast<int16_t>(std::lrint(v * 32767.0)));
+        }
+    }
+    std::string wav_path = mp3_path + ".wav";
+    write_wav(wav_path, samples, tone.rate, tone.channels);
+    // lame picks its own output rate for low bit rates unless told to keep
+    // the input's.
+    char resample[32];
+    std::snprintf(resample, sizeof resample, "--resample %g", tone.rate / 1000.0);
+    std::string command = std::string("lame --quiet ") + resample + (tone.channels == 1 ? " -m m " : " ") +
+                          tone.lame_options + " '" + wav_path + "' '" + mp3_path + "'";
+    int status = std::system(command.c_str());
+    fs::remove(wav_path);
+    if (status != 0) {
+        throw std::runtime_error("lame failed: " + command);
+    }
+}
+
+std::vector<float> channel_of(const std::vector<int16_t>& stereo, int channel)
+{
+    std::vector<float> out;
+    for (size_t i = static_cast<size_t>(channel); i < stereo.size(); i += 2) {
+        out.push_back(stereo[i] / 32768.0f);
+    }
+    return out;
+}
+
+double measure_frequency(const std::vector<float>& samples, int rate, size_t begin, size_t end)
+{
+    double first = -1.0;
+    double last = -1.0;
+    int crossings = 0;
+    for (size_t i = begin + 1; i < end && i < samples.size(); ++i) {
+        float a = samples[i - 1];
+        float b = samples[i];
+        if (a < 0.0f && b >= 0.0f) {
+            double at = static_cast<double>(i - 1) + a / (a - b);
+            if (first < 0.0) {
+                first = at;
+            } else {
+                ++crossings;
+            }
+            last = at;
+        }
+    }
+    if (crossings == 0) {
+        return 0.0;
+    }
+    return crossings * rate / (last - first);
+}
+
+std::pair<size_t, size_t> audible_span(const std::vector<float>& samples, float threshold)
+{
+    size_t begin = samples.size();
+    size_t end = 0;
+    for (size_t i = 0; i < samples.size(); ++i) {
+        if (std::fabs(samples[i]) > threshold) {
+            begin = std::min(begin, i);
+            end = i + 1;
+        }
+    }
+    return end == 0 ? std::pair<size_t, size_t>{0, 0} : std::pair<size_t, size_t>{begin, end};
+}
+
+float largest_step(const std::vector<float>& samples, size_t begin, size_t end)
+{
+    float largest = 0.0f;
+    for (size_t i = std::max<size_t>(begin, 1); i < end && i < samples.size(); ++i) {
+        largest = std::max(largest, std::fabs(samples[i] - samples[i - 1]));
+    }
+    return largest;
+}
+
+int open_fd_count()
+{
+    int n = 0;
+    for ([[maybe_unused]] const auto& entry : fs::directory_iterator("/proc/self/fd")) {
+        ++n;
+    }
+    return n;
+}
+
+long resident_bytes()
+{
+    std::ifstream statm("/proc/self/statm");
+    long size = 0;
+    long resident = 0;
+    statm >> size >> resident;
+    return resident * sysconf(_SC_PAGESIZE);
+}
+
+std::vector<std::string> open_file_paths()
+{
+    std::vector<std::string> paths;
+    for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
+        std::error_code ignored;
+        fs::path target = fs::read_symlink(entry.path(), ignored);
+        paths.push_back(target.string());
+    }
+    return paths;
+}
