@@ -7,7 +7,7 @@ JOBS := $(shell nproc)
 PACKAGES := build-essential cmake pkg-config \
 	libsdl1.2-compat-dev libsdl-ttf2.0-dev libmpg123-dev libsoxr-dev \
 	googletest libgtest-dev libbenchmark-dev \
-	lame mpg123 xvfb xdotool x11-utils imagemagick
+	libx11-dev lame mpg123 xvfb xdotool x11-utils imagemagick
 
 # Warnings fail the build in CI.
 CMAKE_FLAGS := $(if $(CI),-DKLAMOR_WERROR=ON,)

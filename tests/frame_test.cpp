@@ -36,13 +36,12 @@ SDL_Event key_press(SDLKey key)
 } // namespace
 
 class Frames : public testing::Test {
-protected:
+  protected:
     void SetUp() override
     {
         dir = enter_scratch_dir();
         char error[ERROR_TEXT_SIZE] = "";
-        ASSERT_TRUE(start_player(&p.input, &p.ui, &p.song, &p.skin, &p.layout, &p.audio, &p.font, error,
-                                 sizeof error))
+        ASSERT_TRUE(start_player(&p.input, &p.ui, &p.song, &p.skin, &p.layout, &p.audio, &p.font, error, sizeof error))
             << error;
         SDL_Event drained;
         while (SDL_PollEvent(&drained) != 0) {

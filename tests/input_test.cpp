@@ -52,11 +52,21 @@ TEST(Hover, ButtonsAndEdgesOfTheTransportRow)
 {
     constexpr uint8_t OFF = BACK_NOT_HOVERED;
     walk({
-        {12, 100, HOVER_PLAY, OFF},   {25, 130, HOVER_PLAY, OFF},  {39, 115, HOVER_PAUSE, OFF},
-        {53, 115, HOVER_PAUSE, OFF},  {62, 115, HOVER_STOP, OFF},  {92, 115, HOVER_STOP, OFF},
-        {98, 115, HOVER_OPEN, OFF},   {126, 115, HOVER_OPEN, OFF}, {127, 115, HOVER_NONE, OFF},
-        {110, 99, HOVER_NONE, OFF},   {110, 100, HOVER_OPEN, OFF}, {110, 131, HOVER_NONE, OFF},
-        {11, 115, HOVER_NONE, OFF},   {-5, 115, HOVER_NONE, OFF},  {20, -110, HOVER_NONE, OFF},
+        {12, 100, HOVER_PLAY, OFF},
+        {25, 130, HOVER_PLAY, OFF},
+        {39, 115, HOVER_PAUSE, OFF},
+        {53, 115, HOVER_PAUSE, OFF},
+        {62, 115, HOVER_STOP, OFF},
+        {92, 115, HOVER_STOP, OFF},
+        {98, 115, HOVER_OPEN, OFF},
+        {126, 115, HOVER_OPEN, OFF},
+        {127, 115, HOVER_NONE, OFF},
+        {110, 99, HOVER_NONE, OFF},
+        {110, 100, HOVER_OPEN, OFF},
+        {110, 131, HOVER_NONE, OFF},
+        {11, 115, HOVER_NONE, OFF},
+        {-5, 115, HOVER_NONE, OFF},
+        {20, -110, HOVER_NONE, OFF},
     });
 }
 
@@ -170,7 +180,7 @@ TEST(Events, QuitOnCloseRequestAndEscapeOnly)
 }
 
 class Polling : public testing::Test {
-protected:
+  protected:
     void SetUp() override
     {
         ASSERT_EQ(SDL_Init(SDL_INIT_VIDEO), 0) << SDL_GetError();

@@ -1,0 +1,153 @@
+// A fresh X server and working directory for each whole-program test, and
+// the moves a user makes.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/e2e/harness.h"
+#include "tests/support.h"
+
+struct Point {
+    int x;
+    int y;
+};
+
+// Where the user clicks, in window pixels.
+constexpr Point PLAY = {18, 115};
+constexpr Point PAUSE = {46, 115};
+constexpr Point STOP = {77, 115};
+constexpr Point OPEN = {112, 115};
+constexpr Point BACK = {670, 80};
+constexpr Point AWAY = {200, 40}; // over no button in either view
+
+class WholePlayer : public ::testing::Test {
+  protected:
+    XServer x;
+    Player player;
+    std::string dir;
+
+    void SetUp() override
+    {
+        std::string why;
+        ASSERT_TRUE(start_xserver(&x, &why)) << why;
+        dir = enter_scratch_dir();
+    }
+
+    void TearDown() override
+    {
+        kill_player(&player);
+        stop_xserver(&x);
+        if (!dir.empty()) {
+            leave_scratch_dir(dir);
+        }
+    }
+
+    // Starts the player and waits until it answers the pointer. With an
+    // audio file named, what it plays is recorded there.
+    Window launch(const std::string& audio_file = "")
+    {
+        start_player(&player, x, dir, audio_file.empty() ? "" : dir + "/" + audio_file);
+        Window window = wait_for_window(x, player);
+        if (window == 0) {
+            return 0;
+        }
+        // SDL drops a click that comes within 10 ms of the window gaining
+        // the focus, and without a window manager the focus follows the
+        // pointer, so a quick move-and-click would be lost. Focus the window
+        // once for good, and let the player show it has seen that.
+        focus_window(x, window);
+        expect_hover_still_redraws();
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        return window;
+    }
+
+    // The shipped songs and their licence note, as a user's folder.
+    void link_shipped_music()
+    {
+        for (const auto& entry : std::filesystem::directory_iterator(std::string(KLAMOR_SOURCE_DIR) + "/music")) {
+            std::filesystem::create_symlink(entry.path(), "music" / entry.path().filename());
+        }
+    }
+
+    void move_to(Point p) { move_pointer(x, player_window(x, player), p.x, p.y); }
+
+    void click_on(Point p, int button = 1) { click_at(x, player_window(x, player), p.x, p.y, button); }
+
+    bool wait_for_screen(const std::function<bool(const Image&)>& condition)
+    {
+        return wait_until([&] {
+            Image shot;
+            return screenshot(x, player_window(x, player), &shot) && condition(shot);
+        });
+    }
+
+    std::vector<std::string> list_lines()
+    {
+        std::vector<std::string> lines;
+        std::istringstream in(read_file("temp/temporaire.txt"));
+        for (std::string line; std::getline(in, line);) {
+            lines.push_back(line);
+        }
+        return lines;
+    }
+
+    // Clicks the list where the hit grid gives the line of this name (one of
+    // the first nine), and waits for the choice file to record it.
+    void pick_line_of(const std::string& name)
+    {
+        // The top of a band whose index (top / 12) is the line number.
+        const int BAND_FOR_LINE[] = {10, 20, 30, 40, 50, 60, 80, 90, 100, 110};
+        std::vector<std::string> lines = list_lines();
+        int line = 0;
+        for (size_t i = 0; i < lines.size(); ++i) {
+            if (lines[i] == name) {
+                line = static_cast<int>(i) + 1;
+            }
+        }
+        ASSERT_TRUE(line >= 1 && line <= 9) << name << " is not in the first column";
+        click_on({350, BAND_FOR_LINE[line] + 5});
+        std::string expected = "./music/" + name + "\n" + std::to_string(line);
+        ASSERT_TRUE(wait_until([&] { return read_file("temp/datest.txt") == expected; }));
+    }
+
+    // The player still answers: the stop button lights under the pointer
+    // and goes dark when it leaves (nothing else lights it).
+    void expect_hover_still_redraws()
+    {
+        Image stop_lit = load_skin_bitmap("stop_en.bmp");
+        move_to(AWAY);
+        EXPECT_TRUE(wait_for_screen([&](const Image& s) { return !shows_bitmap(s, stop_lit, 62, 95); }));
+        move_to(STOP);
+        EXPECT_TRUE(wait_for_screen([&](const Image& s) { return shows_bitmap(s, stop_lit, 62, 95); }));
+        move_to(AWAY);
+    }
+
+    // Escape ends the run with status 0, and the run wrote nothing. SDL's
+    // disk audio driver announces itself on standard error; that is not the
+    // player's.
+    void quit_with_escape()
+    {
+        press_key(x, player_window(x, player), "Escape");
+        ASSERT_TRUE(wait_exit(&player)) << "the player did not end on Escape";
+        EXPECT_EQ(player.status, 0);
+        EXPECT_EQ(player_stdout(player), "");
+        std::istringstream err(player_stderr(player));
+        std::string own;
+        for (std::string line; std::getline(err, line);) {
+            bool from_sdl = !player.audio_file.empty() &&
+                            (line.find("You are using the SDL disk i/o audio driver") != std::string::npos ||
+                             line.find("Writing to file [" + player.audio_file + "]") != std::string::npos);
+            if (!from_sdl) {
+                own += line + "\n";
+            }
+        }
+        EXPECT_EQ(own, "");
+    }
+};

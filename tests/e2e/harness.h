@@ -1,0 +1,104 @@
+// Drives the real player as a person would: under its own Xvfb server, with
+// xdotool moving the pointer and clicking, Xlib reading the window back, and
+// SDL's disk audio driver recording what it plays.
+#pragma once
+
+#include <X11/Xlib.h>
+#include <sys/types.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+// Generous, since two cores may be shared with the rest of the suite; the
+// tests poll, so a fast machine never waits this long.
+constexpr double PATIENCE_SECONDS = 20.0;
+
+// Polls until the condition holds or the time runs out; returns the last
+// result.
+bool wait_until(const std::function<bool()>& condition, double seconds = PATIENCE_SECONDS);
+
+// A private X server on a free display number.
+struct XServer {
+    pid_t pid = -1;
+    int number = -1;
+    Display* display = nullptr;
+};
+
+// Returns false, with a reason, when the server does not come up.
+bool start_xserver(XServer* server, std::string* why);
+void stop_xserver(XServer* server);
+
+// One run of the player in a working directory of the test's making.
+struct Player {
+    pid_t pid = -1;
+    std::string dir;
+    std::string audio_file; // what the disk audio driver writes, when used
+    int status = -1;        // the exit status once it ended, -2 when killed by a signal
+};
+
+// Starts the player in dir. With audio_file empty the dummy audio driver is
+// used, otherwise the disk driver writes there.
+void start_player(Player* player, const XServer& server, const std::string& dir, const std::string& audio_file = "");
+// True once the player has ended within the time; its status is then set.
+bool wait_exit(Player* player, double seconds = PATIENCE_SECONDS);
+void kill_player(Player* player);
+std::string player_stdout(const Player& player);
+std::string player_stderr(const Player& player);
+
+// The player's mapped top-level window, or 0 when none shows yet.
+Window player_window(const XServer& server, const Player& player);
+// Waits for the window and returns it, or 0.
+Window wait_for_window(const XServer& server, const Player& player);
+
+struct WindowLook {
+    int width = 0;
+    int height = 0;
+    std::string caption;
+};
+
+bool look_at(const XServer& server, Window window, WindowLook* look);
+// Waits until the player's window has the width given, and describes it.
+bool wait_for_width(const XServer& server, const Player& player, int width, WindowLook* look);
+
+// Pixels as 0xRRGGBB, row by row.
+struct Image {
+    int width = 0;
+    int height = 0;
+    std::vector<uint32_t> pixels;
+    uint32_t at(int x, int y) const { return pixels[static_cast<size_t>(y) * width + x]; }
+};
+
+bool screenshot(const XServer& server, Window window, Image* image);
+// A bitmap of the skin folder, read with SDL.
+Image load_skin_bitmap(const std::string& name);
+// Whether the screen shows the bitmap at (x, y) wherever the bitmap is not
+// the key colour, compared at the 16 bits per pixel the player draws in.
+bool shows_bitmap(const Image& screen, const Image& bitmap, int x, int y);
+
+// Pointer and keyboard through xdotool, at window coordinates.
+void move_pointer(const XServer& server, Window window, int x, int y);
+void click(const XServer& server, int button = 1, int repeat = 1);
+void click_at(const XServer& server, Window window, int x, int y, int button = 1);
+// Gives the window the keyboard focus for good, as a window manager would.
+void focus_window(const XServer& server, Window window);
+void press_key(const XServer& server, Window window, const std::string& key);
+// What a window manager sends when the user closes the window.
+void send_close_request(const XServer& server, Window window);
+
+// Writes a sine tone as an MP3, through lame.
+void make_tone_mp3(const std::string& path, double hz, double seconds, int rate = 44100);
+
+// What the disk audio driver wrote most recently: the level and the pitch of
+// the left side over the last stretch of the given length.
+struct Heard {
+    double rms = 0;      // full scale 1.0
+    double hz = 0;       // from zero crossings
+    bool enough = false; // the file held that much audio
+};
+
+// The player asks for signed 16-bit stereo at 48 kHz; the disk driver
+// records it as granted.
+constexpr int AUDIO_RATE = 48000;
+Heard listen(const std::string& audio_file, double seconds);

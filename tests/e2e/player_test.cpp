@@ -1,0 +1,204 @@
+// The whole player, used as a person uses it: views, hover, picking, what
+// is heard, and the ways out.
+#include <dirent.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/fixture.h"
+
+namespace {
+
+constexpr char PLAYER_CAPTION[] = " Klamor: The Drumble Maker BOX";
+constexpr char BROWSER_CAPTION[] = "=> Klamor: Choose your song";
+
+// What the list should hold for the shipped music: every entry in the
+// folder's own enumeration order, but the licence note.
+std::vector<std::string> listed_music()
+{
+    std::vector<std::string> names;
+    DIR* dir = opendir("music");
+    while (dirent* entry = readdir(dir)) {
+        if (std::string(entry->d_name) != "LICENSE.txt") {
+            names.push_back(entry->d_name);
+        }
+    }
+    closedir(dir);
+    return names;
+}
+
+TEST_F(WholePlayer, OpenAndBackSwitchViewsAndTheListFollowsTheFolder)
+{
+    link_shipped_music();
+    Window window = launch();
+    ASSERT_NE(window, 0u);
+    WindowLook look;
+    ASSERT_TRUE(wait_for_width(x, player, 300, &look));
+    EXPECT_EQ(look.height, 150);
+    EXPECT_EQ(look.caption, PLAYER_CAPTION);
+
+    click_on(OPEN);
+    ASSERT_TRUE(wait_for_width(x, player, 700, &look));
+    EXPECT_EQ(look.height, 150);
+    EXPECT_EQ(look.caption, BROWSER_CAPTION);
+    EXPECT_EQ(list_lines(), listed_music());
+
+    click_on(BACK);
+    ASSERT_TRUE(wait_for_width(x, player, 300, &look));
+    EXPECT_EQ(look.caption, PLAYER_CAPTION);
+
+    // Each visit to the browser reads the folder afresh.
+    write_file("music/fresh.mp3", "");
+    click_on(OPEN);
+    ASSERT_TRUE(wait_for_width(x, player, 700, &look));
+    EXPECT_EQ(list_lines(), listed_music());
+
+    quit_with_escape();
+}
+
+TEST_F(WholePlayer, CloseRequestEndsTheRunQuietly)
+{
+    Window window = launch();
+    ASSERT_NE(window, 0u);
+    click_on(OPEN);
+    WindowLook look;
+    ASSERT_TRUE(wait_for_width(x, player, 700, &look));
+    send_close_request(x, player_window(x, player));
+    ASSERT_TRUE(wait_exit(&player));
+    EXPECT_EQ(player.status, 0);
+    EXPECT_EQ(player_stdout(player), "");
+    EXPECT_EQ(player_stderr(player), "");
+}
+
+TEST_F(WholePlayer, HoverLightsTheButtonUnderThePointer)
+{
+    struct Case {
+        Point pointer;
+        const char* lit;
+        Point drawn_at;
+    };
+    const Case player_view[] = {
+        {PLAY, "play_en.bmp", {12, 100}},
+        {PAUSE, "pause_en.bmp", {39, 100}},
+        {STOP, "stop_en.bmp", {62, 95}},
+        {OPEN, "open_en.bmp", {102, 98}},
+    };
+    ASSERT_NE(launch(), 0u);
+    move_to(AWAY);
+    for (const Case& c : player_view) {
+        SCOPED_TRACE(c.lit);
+        Image lit = load_skin_bitmap(c.lit);
+        EXPECT_TRUE(wait_for_screen([&](const Image& s) { return !shows_bitmap(s, lit, c.drawn_at.x, c.drawn_at.y); }));
+        move_to(c.pointer);
+        EXPECT_TRUE(wait_for_screen([&](const Image& s) { return shows_bitmap(s, lit, c.drawn_at.x, c.drawn_at.y); }));
+        move_to(AWAY);
+    }
+
+    // The back button lights in the browser, and goes dark again.
+    click_on(OPEN);
+    WindowLook look;
+    ASSERT_TRUE(wait_for_width(x, player, 700, &look));
+    Image back = load_skin_bitmap("back.bmp");
+    Image back_lit = load_skin_bitmap("back_en.bmp");
+    move_to(AWAY);
+    EXPECT_TRUE(wait_for_screen([&](const Image& s) { return shows_bitmap(s, back, 662, 61); }));
+    move_to(BACK);
+    EXPECT_TRUE(wait_for_screen([&](const Image& s) { return shows_bitmap(s, back_lit, 662, 61); }));
+    move_to(AWAY);
+    EXPECT_TRUE(wait_for_screen([&](const Image& s) { return shows_bitmap(s, back, 662, 61); }));
+    // The open button stays lit while the browser is shown.
+    Image open_lit = load_skin_bitmap("open_en.bmp");
+    EXPECT_TRUE(wait_for_screen([&](const Image& s) { return shows_bitmap(s, open_lit, 102, 98); }));
+
+    quit_with_escape();
+}
+
+TEST_F(WholePlayer, ClicksOnTheListPickSongsThroughTheHitGrid)
+{
+    // Sixteen lines with "." and "..", but twenty drawn entries: the long
+    // name is drawn in five pieces, so index 20 passes the guard and reaches
+    // past the end of the list.
+    for (int i = 1; i <= 13; ++i) {
+        write_file("music/s" + std::to_string(100 + i) + ".mp3", "");
+    }
+    write_file("music/" + std::string(80, 'L') + ".mp3", "");
+    ASSERT_NE(launch(), 0u);
+    click_on(OPEN);
+    ASSERT_TRUE(wait_until([&] { return list_lines().size() == 16; }));
+    std::vector<std::string> lines = list_lines();
+
+    struct Case {
+        Point click;
+        int index;
+        int line;
+    };
+    const Case cases[] = {
+        {{350, 15}, 0, 1}, {{350, 25}, 1, 1}, {{350, 65}, 5, 5},  {{350, 75}, 5, 5},  {{420, 55}, 13, 13},
+        {{420, 15}, 9, 9}, {{600, 50}, 0, 1}, {{350, 125}, 0, 1}, {{500, 35}, 20, 0}, // 20 is past the last line
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE("click at " + std::to_string(c.click.x) + "," + std::to_string(c.click.y));
+        std::filesystem::remove("temp/datest.txt");
+        click_on(c.click);
+        std::string name = c.line == 0 ? "" : lines[c.line - 1];
+        if (name.size() < 3 || name.compare(name.size() - 3, 3, "mp3") != 0) {
+            name = "";
+        }
+        std::string expected = "./music/" + name + "\n" + std::to_string(c.index);
+        EXPECT_TRUE(wait_until([&] { return read_file("temp/datest.txt") == expected; }))
+            << "choice file holds: " << read_file("temp/datest.txt");
+    }
+    quit_with_escape();
+}
+
+TEST_F(WholePlayer, PlayPausePlayStopIsHeardAndShown)
+{
+    const double TONE_HZ = 660;
+    make_tone_mp3("music/tone.mp3", TONE_HZ, 30);
+    ASSERT_NE(launch("sound.raw"), 0u);
+    click_on(OPEN);
+    ASSERT_TRUE(wait_until([&] { return list_lines().size() == 3; }));
+    pick_line_of("tone.mp3");
+    click_on(BACK);
+    WindowLook look;
+    ASSERT_TRUE(wait_for_width(x, player, 300, &look));
+
+    Image play_lit = load_skin_bitmap("play_en.bmp");
+    Image pause_lit = load_skin_bitmap("pause_en.bmp");
+    auto tone = [&] {
+        Heard heard = listen(player.audio_file, 0.2);
+        return heard.rms > 0.05 && std::abs(heard.hz - TONE_HZ) < TONE_HZ * 0.02;
+    };
+    auto silence = [&] {
+        Heard heard = listen(player.audio_file, 0.2);
+        return heard.enough && heard.rms < 0.001;
+    };
+
+    click_on(PLAY);
+    EXPECT_TRUE(wait_until(tone)) << "heard " << listen(player.audio_file, 0.2).hz << " Hz";
+    move_to(AWAY);
+    EXPECT_TRUE(wait_for_screen([&](const Image& s) { return shows_bitmap(s, play_lit, 12, 100); }));
+
+    click_on(PAUSE);
+    EXPECT_TRUE(wait_until(silence));
+    move_to(AWAY);
+    EXPECT_TRUE(wait_for_screen(
+        [&](const Image& s) { return shows_bitmap(s, play_lit, 12, 100) && shows_bitmap(s, pause_lit, 39, 100); }));
+
+    click_on(PLAY);
+    EXPECT_TRUE(wait_until(tone));
+    move_to(AWAY);
+    EXPECT_TRUE(wait_for_screen(
+        [&](const Image& s) { return shows_bitmap(s, play_lit, 12, 100) && !shows_bitmap(s, pause_lit, 39, 100); }));
+
+    click_on(STOP);
+    EXPECT_TRUE(wait_until(silence));
+    move_to(AWAY);
+    EXPECT_TRUE(wait_for_screen([&](const Image& s) { return !shows_bitmap(s, play_lit, 12, 100); }));
+
+    quit_with_escape();
+}
+
+} // namespace
