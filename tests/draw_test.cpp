@@ -14,18 +14,6 @@
 #include "display/view.h"
 #include "tests/support.h"
 
-// The SDL 1.2 compatibility layer does not free its screen surfaces at
-// SDL_Quit. Leak checking in sanitizer builds skips those, which needs full
-// stacks at allocation to recognise them.
-extern "C" const char* __asan_default_options()
-{
-    return "fast_unwind_on_malloc=0";
-}
-extern "C" const char* __lsan_default_suppressions()
-{
-    return "leak:SDL_SetVideoMode\n";
-}
-
 namespace {
 
 constexpr SDL_Color BLACK = {0, 0, 0, 0};

@@ -197,7 +197,7 @@ void start_player(Player* player, const XServer& server, const std::string& dir,
     }
     // Only matters when the player is built with the sanitizers.
     std::string leak_options =
-        "print_suppressions=0:suppressions=" + std::string(KLAMOR_SOURCE_DIR) + "/tests/e2e/lsan.supp";
+        "print_suppressions=0:suppressions=" + std::string(KLAMOR_SOURCE_DIR) + "/tests/lsan.supp";
     if (const char* given = std::getenv("LSAN_OPTIONS")) {
         leak_options = std::string(given) + ":" + leak_options;
     }
