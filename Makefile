@@ -8,21 +8,31 @@ PACKAGES := build-essential cmake pkg-config \
 	libsdl1.2-compat-dev libsdl-ttf2.0-dev libmpg123-dev libsoxr-dev \
 	googletest libgtest-dev libbenchmark-dev \
 	libx11-dev lame mpg123 xvfb xdotool x11-utils imagemagick
+# Only the benchmarks need these: XTest to click the window, perf to profile.
+BENCH_PACKAGES := libxtst-dev linux-perf
 
 # Warnings fail the build in CI.
 CMAKE_FLAGS := $(if $(CI),-DKLAMOR_WERROR=ON,)
 
-.PHONY: all deps build run test test-asan bench clean
+.PHONY: all deps bench-deps build run test test-asan bench clean
 
 all: build
 
-deps:
-	@missing=$$(for p in $(PACKAGES); do dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q 'install ok installed' || echo $$p; done); \
+# Installs whichever of the packages in $(1) are missing, with apt-get.
+define install_missing
+	@missing=$$(for p in $(1); do dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q 'install ok installed' || echo $$p; done); \
 	if [ -n "$$missing" ]; then \
 		echo "Installing $$missing"; \
 		if [ "$$(id -u)" -eq 0 ]; then sudo=; else sudo=sudo; fi; \
 		$$sudo apt-get update -qq && DEBIAN_FRONTEND=noninteractive $$sudo apt-get install -y -qq $$missing; \
 	fi
+endef
+
+deps:
+	$(call install_missing,$(PACKAGES))
+
+bench-deps: deps
+	$(call install_missing,$(BENCH_PACKAGES))
 
 $(BUILD)/CMakeCache.txt: | deps
 	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
@@ -42,7 +52,7 @@ test-asan: deps
 	LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp:print_suppressions=0 \
 		ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
 
-bench: deps
+bench: bench-deps
 	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DKLAMOR_TESTS=OFF -DKLAMOR_BENCH=ON
 	cmake --build $(BENCH_BUILD) -j $(JOBS)
 	./bench/run $(BENCH_BUILD)

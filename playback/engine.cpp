@@ -20,7 +20,9 @@ constexpr int FADE_MS = 5;
 // The streaming thread keeps this much decoded ahead of the device, and
 // looks again at least this often.
 constexpr int AHEAD_MS = 300;
-constexpr auto STREAM_POLL = std::chrono::milliseconds(10);
+// Waking every 50 ms keeps the ring at least 250 ms full and decodes a few
+// frames at a time rather than one, which is most of the thread's cost.
+constexpr auto STREAM_POLL = std::chrono::milliseconds(50);
 // Decoded on the caller's thread before a stream goes on a channel, so that
 // it starts without a gap while the streaming thread catches up.
 constexpr int START_MS = 60;
