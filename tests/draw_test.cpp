@@ -18,25 +18,6 @@ namespace {
 
 constexpr SDL_Color BLACK = {0, 0, 0, 0};
 
-Uint32 pixel_at(SDL_Surface* image, int x, int y)
-{
-    SDL_LockSurface(image);
-    const Uint8* p = static_cast<const Uint8*>(image->pixels) + y * image->pitch + x * image->format->BytesPerPixel;
-    Uint32 value = 0;
-    switch (image->format->BytesPerPixel) {
-    case 2:
-        value = *reinterpret_cast<const Uint16*>(p);
-        break;
-    case 3:
-        value = p[0] | (p[1] << 8) | (p[2] << 16);
-        break;
-    default:
-        value = *reinterpret_cast<const Uint32*>(p);
-        break;
-    }
-    SDL_UnlockSurface(image);
-    return value;
-}
 
 // The colour of an image's pixel as the screen holds it, or -1 where the
 // image is see-through.

@@ -127,10 +127,10 @@ class EngineTest : public ::testing::Test {
     }
     void TearDown() override { leave_scratch_dir(scratch); }
 
-    std::string tone(const std::string& name, const ToneSpec& spec)
+    std::string tone(const std::string& name, const ToneRecipe& recipe)
     {
         std::string path = "music/" + name;
-        make_tone_mp3(path, spec);
+        make_tone_mp3(path, recipe);
         return path;
     }
 
@@ -142,7 +142,7 @@ class EngineTest : public ::testing::Test {
 
 struct PitchCase {
     const char* name;
-    ToneSpec tone;
+    ToneRecipe tone;
     int device_rate;
 };
 

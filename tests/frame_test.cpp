@@ -25,13 +25,6 @@ bool frame(Player* p, char* error)
                      ERROR_TEXT_SIZE);
 }
 
-SDL_Event key_press(SDLKey key)
-{
-    SDL_Event event = {};
-    event.type = SDL_KEYDOWN;
-    event.key.keysym.sym = key;
-    return event;
-}
 
 } // namespace
 

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "app/input.h"
+#include "tests/support.h"
 
 namespace {
 
@@ -29,22 +30,7 @@ void walk(const std::vector<HoverStep>& path)
     }
 }
 
-SDL_Event button_press(uint8_t button)
-{
-    SDL_Event event = {};
-    event.type = SDL_MOUSEBUTTONDOWN;
-    event.button.button = button;
-    event.button.state = SDL_PRESSED;
-    return event;
-}
 
-SDL_Event key_press(SDLKey key)
-{
-    SDL_Event event = {};
-    event.type = SDL_KEYDOWN;
-    event.key.keysym.sym = key;
-    return event;
-}
 
 } // namespace
 

@@ -42,24 +42,7 @@ struct PixelRgb {
 
 PixelRgb rgb_at(SDL_Surface* image, int x, int y)
 {
-    SDL_LockSurface(image);
-    const Uint8* p = static_cast<const Uint8*>(image->pixels) + y * image->pitch + x * image->format->BytesPerPixel;
-    Uint32 value = 0;
-    switch (image->format->BytesPerPixel) {
-    case 1:
-        value = *p;
-        break;
-    case 2:
-        value = *reinterpret_cast<const Uint16*>(p);
-        break;
-    case 3:
-        value = p[0] | (p[1] << 8) | (p[2] << 16);
-        break;
-    default:
-        value = *reinterpret_cast<const Uint32*>(p);
-        break;
-    }
-    SDL_UnlockSurface(image);
+    Uint32 value = pixel_at(image, x, y);
     PixelRgb out{};
     SDL_GetRGB(value, image->format, &out.r, &out.g, &out.b);
     return out;

@@ -59,3 +59,43 @@ void write_file(const std::string& path, const std::string& content)
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << content;
 }
+
+Uint32 pixel_at(SDL_Surface* image, int x, int y)
+{
+    SDL_LockSurface(image);
+    const Uint8* p = static_cast<const Uint8*>(image->pixels) + y * image->pitch + x * image->format->BytesPerPixel;
+    Uint32 value = 0;
+    switch (image->format->BytesPerPixel) {
+    case 1:
+        value = *p;
+        break;
+    case 2:
+        value = *reinterpret_cast<const Uint16*>(p);
+        break;
+    case 3:
+        value = p[0] | (p[1] << 8) | (p[2] << 16);
+        break;
+    default:
+        value = *reinterpret_cast<const Uint32*>(p);
+        break;
+    }
+    SDL_UnlockSurface(image);
+    return value;
+}
+
+SDL_Event button_press(uint8_t button)
+{
+    SDL_Event event = {};
+    event.type = SDL_MOUSEBUTTONDOWN;
+    event.button.button = button;
+    event.button.state = SDL_PRESSED;
+    return event;
+}
+
+SDL_Event key_press(SDLKey key)
+{
+    SDL_Event event = {};
+    event.type = SDL_KEYDOWN;
+    event.key.keysym.sym = key;
+    return event;
+}

@@ -51,7 +51,7 @@ void write_wav(const std::string& path, const std::vector<int16_t>& samples, int
 
 } // namespace
 
-void make_tone_mp3(const std::string& mp3_path, const ToneSpec& tone)
+void make_tone_mp3(const std::string& mp3_path, const ToneRecipe& tone)
 {
     size_t frames = static_cast<size_t>(tone.seconds * tone.rate);
     std::vector<int16_t> samples;

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-struct ToneSpec {
+struct ToneRecipe {
     double frequency; // Hz
     int rate;         // samples per second of the file
     int channels;     // 1 or 2
@@ -16,7 +16,7 @@ struct ToneSpec {
 
 // Writes the tone as a 16-bit WAV file and encodes it to mp3_path with lame.
 // Throws when lame fails.
-void make_tone_mp3(const std::string& mp3_path, const ToneSpec& tone);
+void make_tone_mp3(const std::string& mp3_path, const ToneRecipe& tone);
 
 // One channel (0 left, 1 right) of interleaved stereo 16-bit frames, as floats.
 std::vector<float> channel_of(const std::vector<int16_t>& stereo, int channel);
