@@ -39,6 +39,7 @@ $(BUILD)/CMakeCache.txt: | deps
 
 build: deps $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS)
+	@ln -sf $(BUILD)/compile_commands.json compile_commands.json
 
 run: build
 	./$(BUILD)/klamor
