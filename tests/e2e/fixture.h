@@ -58,13 +58,11 @@ class WholePlayer : public ::testing::Test {
         if (window == 0) {
             return 0;
         }
-        // SDL drops a click that comes within 10 ms of the window gaining
-        // the focus, and without a window manager the focus follows the
-        // pointer, so a quick move-and-click would be lost. Focus the window
-        // once for good, and let the player show it has seen that.
+        // Without a window manager the focus follows the pointer, and keys
+        // go only to the focused window: focus it once for good, and let the
+        // player show it is taking events.
         focus_window(x, window);
         expect_hover_still_redraws();
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
         return window;
     }
 
