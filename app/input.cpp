@@ -82,12 +82,6 @@ void handle_event(const SDL_Event* event, InputState* input, UiState* ui)
 
 void poll_input(InputState* input, UiState* ui)
 {
-    // Sleep until something happens rather than spin: waiting with a null
-    // event leaves the event queued for the poll below.
-    if (SDL_PollEvent(nullptr) == 0) {
-        SDL_WaitEvent(nullptr);
-    }
-
     input->left_down = 0;
     input->right_down = 0;
     input->mouse_x = 0;

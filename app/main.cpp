@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "app/frame.h"
+#include "app/wait.h"
 
 namespace {
 
@@ -34,6 +35,8 @@ constexpr EnvironmentDefault SDL_DEFAULTS[] = {
 
 int main(int, char**)
 {
+    // Before SDL or the audio engine starts a thread of its own.
+    hold_quit_signals();
     // Only where the user has not set them: their own SDL settings win.
     for (const EnvironmentDefault& setting : SDL_DEFAULTS) {
         setenv(setting.name, setting.value, 0);

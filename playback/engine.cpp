@@ -3,8 +3,11 @@
 
 #include <SDL.h>
 #include <mpg123.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <climits>
 #include <cstdio>
 #include <system_error>
 
@@ -13,16 +16,23 @@ namespace {
 // What the player asks SDL for; whatever SDL grants is used as it is.
 constexpr int REQUESTED_RATE = 48000;
 constexpr int REQUESTED_CHANNELS = 2;
-constexpr int REQUESTED_BUFFER_FRAMES = 1024;
+// The device's buffer. A sound server wakes for every buffer of every open
+// stream, so small ones cost CPU on both sides; what the device holds is
+// also heard after a pause or stop fades, so large ones are slow to answer.
+// About 43 ms at 48 kHz answers a click within 100 ms.
+constexpr int REQUESTED_BUFFER_FRAMES = 2048;
 // Pause, resume and stop fade over 5 ms: short enough to feel immediate,
 // long enough not to click.
 constexpr int FADE_MS = 5;
 // The streaming thread keeps this much decoded ahead of the device, and
-// looks again at least this often.
-constexpr int AHEAD_MS = 300;
-// Waking every 50 ms keeps the ring at least 250 ms full and decodes a few
-// frames at a time rather than one, which is most of the thread's cost.
-constexpr auto STREAM_POLL = std::chrono::milliseconds(50);
+// looks again this often while the device plays: the ring never holds less
+// than 350 ms, and each pass decodes a dozen MPEG frames rather than one.
+constexpr int AHEAD_MS = 600;
+constexpr auto STREAM_POLL = std::chrono::milliseconds(250);
+// Quiet output written after the last sound before the device closes: what
+// the device and the sound server still hold is heard out first, so the
+// fade is never cut, and a quick pause and play keeps the device.
+constexpr int LINGER_MS = 500;
 // Decoded on the caller's thread before a stream goes on a channel, so that
 // it starts without a gap while the streaming thread catches up.
 constexpr int START_MS = 60;
@@ -46,19 +56,68 @@ void wake_streamer(AudioSystem* audio)
     audio->wake.notify_one();
 }
 
+// Whether the streaming thread has decoding or releasing to do without
+// being asked: a stream that plays and is not all in its ring, or one that
+// has ended.
+bool streams_need_service(AudioSystem* audio)
+{
+    bool paused = audio->master.paused.load(std::memory_order_acquire);
+    for (const AudioSound& sound : audio->sounds) {
+        int state = sound.state.load(std::memory_order_acquire);
+        if (state == SOUND_DONE || state == SOUND_STOPPING ||
+            (state == SOUND_PLAYING && !paused && !sound.fully_fed.load(std::memory_order_relaxed))) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Whether the device is open and may close: nothing has sounded for the
+// linger time, and nothing that was asked for since (a play, a resume) is
+// still waiting for the callback's next run.
+bool device_may_close(const AudioSystem* audio)
+{
+    if (!audio->device_open.load(std::memory_order_acquire) ||
+        audio->quiet_frames.load(std::memory_order_acquire) < audio->linger_frames) {
+        return false;
+    }
+    return audio->master.paused.load(std::memory_order_acquire) || audio_playing_count(audio) == 0;
+}
+
+void notify_caller(AudioSystem* audio)
+{
+    uint64_t one = 1;
+    // The counter only ever needs to be non-zero; a full one is as good.
+    ssize_t written = write(audio->notify_fd, &one, sizeof one);
+    (void)written;
+}
+
 void streaming_loop(AudioSystem* audio)
 {
+    // Set once the caller has been told the device is quiet, so that it is
+    // told once; cleared when something sounds again.
+    bool told = false;
     std::unique_lock<std::mutex> held(audio->lock);
     while (!audio->quit) {
         held.unlock();
         audio_service_streams(audio);
         held.lock();
-        if (audio_sound_count(audio) == 0) {
-            // Nothing to feed or release: sleep until a play wakes us, so
-            // that an idle player costs no CPU.
-            audio->wake.wait(held, [audio] { return audio->wake_due || audio->quit; });
-        } else if (!audio->wake_due && !audio->quit) {
-            audio->wake.wait_for(held, STREAM_POLL);
+        bool device = audio->device_open.load(std::memory_order_acquire);
+        bool quiet = device_may_close(audio);
+        if (quiet && !told) {
+            notify_caller(audio);
+        }
+        told = quiet;
+        // While the device plays, look again now and then: to decode ahead,
+        // and to see it fall quiet. Otherwise sleep until a play, a resume or
+        // a stop wakes us, so that an idle or paused player costs nothing.
+        bool periodic = (device && !quiet) || (!audio->uses_device && streams_need_service(audio));
+        if (!audio->wake_due && !audio->quit) {
+            if (periodic) {
+                audio->wake.wait_for(held, STREAM_POLL);
+            } else {
+                audio->wake.wait(held, [audio] { return audio->wake_due || audio->quit; });
+            }
         }
         audio->wake_due = false;
     }
@@ -156,6 +215,56 @@ void mix_callback(void* userdata, uint8_t* stream, int length)
     audio_mix(static_cast<AudioSystem*>(userdata), stream, length);
 }
 
+// Opens SDL's device for the mix. With want_granted the device's own format
+// is taken and written into granted; otherwise SDL must deliver exactly the
+// engine's output, converting if the device has changed since.
+bool open_device(AudioSystem* audio, const AudioOutput* output, AudioOutput* granted, char* error, size_t size)
+{
+    SDL_AudioSpec wanted = {};
+    wanted.freq = output->rate;
+    wanted.format = output->format;
+    wanted.channels = static_cast<uint8_t>(output->channels);
+    wanted.samples = REQUESTED_BUFFER_FRAMES;
+    wanted.callback = mix_callback;
+    wanted.userdata = audio;
+    SDL_AudioSpec obtained = {};
+    if (SDL_OpenAudio(&wanted, granted != nullptr ? &obtained : nullptr) != 0) {
+        std::snprintf(error, size, "cannot open the audio device: %s", SDL_GetError());
+        return false;
+    }
+    if (granted != nullptr) {
+        *granted = {obtained.freq, obtained.channels, obtained.format};
+    }
+    return true;
+}
+
+// Opens the device if it is closed and starts the callback. Caller's thread.
+bool ensure_device(AudioSystem* audio)
+{
+    if (!audio->uses_device || audio->device_open.load(std::memory_order_relaxed)) {
+        return true;
+    }
+    if (SDL_WasInit(SDL_INIT_AUDIO) == 0 ||
+        !open_device(audio, &audio->output, nullptr, audio->last_error, sizeof audio->last_error)) {
+        if (SDL_WasInit(SDL_INIT_AUDIO) == 0) {
+            set_error(audio, "SDL audio is shut down");
+        }
+        return false;
+    }
+    // The callback is not running yet: the device starts paused.
+    audio->quiet_frames.store(0, std::memory_order_relaxed);
+    audio->device_open.store(true, std::memory_order_release);
+    // Taking the device's lock once orders everything set up so far before
+    // the callback's first run.
+    SDL_LockAudio();
+    SDL_UnlockAudio();
+    SDL_PauseAudio(0);
+    if (audio->threaded) {
+        wake_streamer(audio);
+    }
+    return true;
+}
+
 } // namespace
 
 bool audio_system_create(AudioSystem* audio)
@@ -198,6 +307,8 @@ bool audio_system_start(AudioSystem* audio, int channel_count, const AudioOutput
     }
     long ahead = static_cast<long>(output->rate) * AHEAD_MS / 1000;
     audio->ahead_frames = ahead < RING_FRAMES ? static_cast<int>(ahead) : RING_FRAMES;
+    audio->linger_frames = output->rate * LINGER_MS / 1000;
+    audio->quiet_frames.store(INT_MAX / 2);
     audio->play_count = 0;
     audio->group_gain = 1.0f;
     audio->master.paused.store(false);
@@ -234,31 +345,27 @@ bool audio_system_init(AudioSystem* audio, int channel_count, char* error, int e
         std::snprintf(error, size, "cannot start SDL audio: %s", SDL_GetError());
         return false;
     }
-    SDL_AudioSpec wanted = {};
-    wanted.freq = REQUESTED_RATE;
-    wanted.format = AUDIO_S16SYS;
-    wanted.channels = REQUESTED_CHANNELS;
-    wanted.samples = REQUESTED_BUFFER_FRAMES;
-    wanted.callback = mix_callback;
-    wanted.userdata = audio;
-    SDL_AudioSpec granted = {};
-    if (SDL_OpenAudio(&wanted, &granted) != 0) {
-        std::snprintf(error, size, "cannot open the audio device: %s", SDL_GetError());
+    // Opened once to learn that there is a device and what it plays, then
+    // closed until something sounds. Later opens ask for exactly this.
+    AudioOutput wanted = {REQUESTED_RATE, REQUESTED_CHANNELS, AUDIO_S16SYS};
+    AudioOutput output = {};
+    if (!open_device(audio, &wanted, &output, error, size)) {
         return false;
     }
-    AudioOutput output = {granted.freq, granted.channels, granted.format};
-    // The device starts paused: the callback runs only once the engine is
-    // ready for it.
+    SDL_CloseAudio();
+    int notify = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (notify < 0) {
+        std::snprintf(error, size, "cannot create the audio engine's notification descriptor");
+        return false;
+    }
+    audio->notify_fd = notify;
+    audio->uses_device = true;
     if (!audio_system_start(audio, channel_count, &output, true, error, error_size)) {
-        SDL_CloseAudio();
+        close(audio->notify_fd);
+        audio->notify_fd = -1;
+        audio->uses_device = false;
         return false;
     }
-    audio->device_open = true;
-    // Taking the device's lock once orders everything set up above before
-    // the callback's first run.
-    SDL_LockAudio();
-    SDL_UnlockAudio();
-    SDL_PauseAudio(0);
     return true;
 }
 
@@ -270,10 +377,10 @@ void audio_system_close(AudioSystem* audio)
     // Normally SDL_Quit has already closed the device and with it the
     // callback; when it has not, close the device here so that the callback
     // stops before the streams go.
-    if (audio->device_open && SDL_WasInit(SDL_INIT_AUDIO) != 0) {
+    if (audio->device_open.load() && SDL_WasInit(SDL_INIT_AUDIO) != 0) {
         SDL_CloseAudio();
     }
-    audio->device_open = false;
+    audio->device_open.store(false);
     if (audio->streamer.joinable()) {
         {
             std::lock_guard<std::mutex> held(audio->lock);
@@ -288,6 +395,11 @@ void audio_system_close(AudioSystem* audio)
             free_slot(&sound);
         }
     }
+    if (audio->uses_device && audio->notify_fd >= 0) {
+        close(audio->notify_fd);
+    }
+    audio->notify_fd = -1;
+    audio->uses_device = false;
     audio->running = false;
 }
 
@@ -315,6 +427,9 @@ bool audio_play_sound(AudioSystem* audio, AudioSound* sound)
 {
     if (audio == nullptr || !audio->running || sound == nullptr || !owns_sound(audio, sound) ||
         sound->state.load(std::memory_order_acquire) != SOUND_OPEN) {
+        return false;
+    }
+    if (!ensure_device(audio)) {
         return false;
     }
     int start_frames = audio->output.rate * START_MS / 1000;
@@ -351,11 +466,21 @@ bool audio_group_paused(const AudioGroup* group)
     return group != nullptr && group->paused.load(std::memory_order_acquire);
 }
 
-void audio_group_set_paused(AudioGroup* group, bool paused)
+bool audio_group_set_paused(AudioGroup* group, bool paused)
 {
-    if (group != nullptr) {
-        group->paused.store(paused, std::memory_order_release);
+    if (group == nullptr) {
+        return false;
     }
+    AudioSystem* audio = group->system;
+    if (!paused && audio != nullptr && audio->running && count_in_state(audio, SOUND_PLAYING) > 0 &&
+        !ensure_device(audio)) {
+        return false;
+    }
+    group->paused.store(paused, std::memory_order_release);
+    if (audio != nullptr && audio->threaded) {
+        wake_streamer(audio);
+    }
+    return true;
 }
 
 void audio_group_stop(AudioGroup* group)
@@ -389,6 +514,28 @@ void audio_service_streams(AudioSystem* audio)
         std::lock_guard<std::mutex> held(audio->lock);
         audio->slot_freed.notify_all();
     }
+}
+
+int audio_notify_fd(const AudioSystem* audio)
+{
+    return audio == nullptr || !audio->uses_device ? -1 : audio->notify_fd;
+}
+
+void audio_settle_device(AudioSystem* audio)
+{
+    if (audio == nullptr || !audio->uses_device) {
+        return;
+    }
+    uint64_t count = 0;
+    ssize_t taken = read(audio->notify_fd, &count, sizeof count);
+    (void)taken;
+    if (!device_may_close(audio)) {
+        return;
+    }
+    if (SDL_WasInit(SDL_INIT_AUDIO) != 0) {
+        SDL_CloseAudio();
+    }
+    audio->device_open.store(false, std::memory_order_release);
 }
 
 int audio_playing_count(const AudioSystem* audio)

@@ -2,10 +2,15 @@
 // on a fixed number of channels into SDL audio, controlled through one master
 // channel group.
 //
-// Threads: the caller's (create, play, pause, stop), the streaming thread
-// (decodes ahead, releases finished streams) and SDL's audio callback (only
-// mixes from the rings). They meet through each sound's atomic state and ring;
-// the callback never waits on a lock.
+// Threads: the caller's (create, play, pause, stop, and opening and closing
+// the device), the streaming thread (decodes ahead, releases finished
+// streams, tells the caller when the device has gone quiet) and SDL's audio
+// callback (only mixes from the rings). They meet through each sound's atomic
+// state and ring; the callback never waits on a lock.
+//
+// The SDL device is open only while something sounds: a sound server serves
+// an open stream whether it carries music or silence, so an idle player that
+// kept one open would cost CPU for nothing.
 #pragma once
 
 #include <atomic>
@@ -68,16 +73,23 @@ struct AudioOutput {
 struct AudioSystem {
     bool created;
     bool running;     // the engine was started and not yet closed
-    bool device_open; // an SDL audio device feeds from audio_mix
+    bool uses_device; // started by audio_system_init: SDL's device plays the mix
+    std::atomic<bool> device_open; // an SDL audio device feeds from audio_mix; caller writes
     bool threaded;    // a streaming thread serves the streams
     int channel_count;
     AudioOutput output;
-    int fade_frames;  // output frames a pause, resume or stop ramp takes
-    int ahead_frames; // how far the streaming thread decodes ahead
+    int fade_frames;   // output frames a pause, resume or stop ramp takes
+    int ahead_frames;  // how far the streaming thread decodes ahead
+    int linger_frames; // quiet output frames before the device may close
+    int notify_fd;     // readable when audio_settle_device has work; -1 when none
     uint64_t play_count;
     char last_error[ERROR_TEXT_SIZE]; // why the last create failed; caller only
     AudioGroup master;
     AudioSound sounds[AUDIO_SOUND_SLOTS];
+
+    // Output frames the callback has written since anything last sounded.
+    // Callback writes while the device runs; the caller only while it does not.
+    std::atomic<int> quiet_frames;
 
     // Callback only.
     float group_gain;
@@ -95,8 +107,10 @@ struct AudioSystem {
 
 // Prepares the record; opens nothing.
 bool audio_system_create(AudioSystem* audio);
-// Opens the audio device and starts the streaming thread. On failure writes
-// one line naming what failed into error and returns false.
+// Checks that an audio device can be opened, learns its format, and starts
+// the streaming thread; the device itself opens only when something plays.
+// On failure writes one line naming what failed into error and returns
+// false.
 bool audio_system_init(AudioSystem* audio, int channel_count, char* error, int error_size);
 // Starts the engine for an output that the caller drives by calling
 // audio_mix itself, with no device. Without a streaming thread the caller
@@ -111,10 +125,11 @@ void audio_system_close(AudioSystem* audio);
 // file holding MPEG audio.
 AudioSound* audio_create_stream(AudioSystem* audio, const char* path);
 // Plays a stream from its start on any free channel, unpaused; when every
-// channel is busy the one started longest ago is stopped and reused. From
-// then on the engine owns the stream and releases it once it has stopped or
-// played to its end. False when the stream was not playable; it is then
-// still the caller's.
+// channel is busy the one started longest ago is stopped and reused. Opens
+// the device if it is closed. From then on the engine owns the stream and
+// releases it once it has stopped or played to its end. False when the
+// stream was not playable or the device would not open (last_error says
+// why); the stream is then still the caller's.
 bool audio_play_sound(AudioSystem* audio, AudioSound* sound);
 // Releases a stream that was created but never played.
 void audio_release_sound(AudioSystem* audio, AudioSound* sound);
@@ -123,10 +138,19 @@ AudioGroup* audio_master_group(AudioSystem* audio);
 // Reads back as last set; false for a missing group.
 bool audio_group_paused(const AudioGroup* group);
 // Pausing fades everything out and holds its place; resuming fades it in
-// from there.
-void audio_group_set_paused(AudioGroup* group, bool paused);
+// from there, opening the device again if it closed meanwhile. False when a
+// resume found the device would not open: the group then stays paused.
+bool audio_group_set_paused(AudioGroup* group, bool paused);
 // Fades out and ends everything playing.
 void audio_group_stop(AudioGroup* group);
+
+// Readable when the caller should call audio_settle_device: the device has
+// been quiet long enough to close. -1 when the engine has no device.
+int audio_notify_fd(const AudioSystem* audio);
+// Closes the device once stops and pauses have faded out, nothing plays and
+// the sound server has played out what it held. The caller's thread only;
+// cheap enough to call on every frame.
+void audio_settle_device(AudioSystem* audio);
 
 // Fills out (bytes long, in the output's format) with the mix of every
 // channel. What the SDL callback runs; no I/O, no locks, no allocation.

@@ -4,6 +4,7 @@
 #include <SDL.h>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstring>
 
@@ -112,11 +113,12 @@ int group_gains(AudioSystem* audio, int frames, float step)
     return live;
 }
 
-void mix_sound(AudioSystem* audio, AudioSound* sound, int live, float step)
+// Returns whether the sound was on a channel and the group let it be heard.
+bool mix_sound(AudioSystem* audio, AudioSound* sound, int live, float step)
 {
     int state = sound->state.load(std::memory_order_acquire);
     if (state != SOUND_PLAYING && state != SOUND_STOPPING) {
-        return;
+        return false;
     }
     // Read before the ring: once this says the whole stream is in, an empty
     // ring means the stream has ended rather than run short.
@@ -128,7 +130,7 @@ void mix_sound(AudioSystem* audio, AudioSound* sound, int live, float step)
     if (stopping && (left <= 0 || live == 0)) {
         // Faded out already, or the group is paused and this is silent.
         sound->state.store(SOUND_DONE, std::memory_order_release);
-        return;
+        return false;
     }
     int wanted = std::min(live, left);
     int got = ring_read(&sound->ring, audio->taken, wanted);
@@ -150,6 +152,7 @@ void mix_sound(AudioSystem* audio, AudioSound* sound, int live, float step)
         int expected = SOUND_PLAYING;
         sound->state.compare_exchange_strong(expected, SOUND_DONE, std::memory_order_acq_rel);
     }
+    return live > 0;
 }
 
 } // namespace
@@ -164,16 +167,21 @@ void audio_mix(AudioSystem* audio, uint8_t* out, int bytes)
     int frame_bytes = sample_bytes(format) * audio->output.channels;
     int frames = bytes / frame_bytes;
     float step = 1.0f / static_cast<float>(audio->fade_frames);
+    int quiet = audio->quiet_frames.load(std::memory_order_relaxed);
     int done = 0;
     while (done < frames) {
         int n = std::min(AUDIO_MIX_CHUNK, frames - done);
         std::fill(audio->mix, audio->mix + n * RING_CHANNELS, 0.0f);
         int live = group_gains(audio, n, step);
+        bool sounded = false;
         for (AudioSound& sound : audio->sounds) {
-            mix_sound(audio, &sound, live, step);
+            sounded = mix_sound(audio, &sound, live, step) || sounded;
         }
+        // Counts on from silence; held well below overflow.
+        quiet = sounded ? 0 : std::min(quiet + n, INT_MAX / 2);
         write_output(audio, out + done * frame_bytes, n);
         done += n;
     }
+    audio->quiet_frames.store(quiet, std::memory_order_release);
     write_silence(format, out + done * frame_bytes, bytes - done * frame_bytes);
 }

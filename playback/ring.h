@@ -7,8 +7,8 @@
 #include <cstdint>
 
 // A power of two, so that the free-running counters index it with a mask and
-// survive wrapping. 16384 frames hold about 340 ms at 48 kHz.
-constexpr int RING_FRAMES = 16384;
+// survive wrapping. 32768 frames hold about 680 ms at 48 kHz.
+constexpr int RING_FRAMES = 32768;
 constexpr uint32_t RING_MASK = RING_FRAMES - 1;
 constexpr int RING_CHANNELS = 2;
 

@@ -53,9 +53,9 @@ void update_transport(UiState* ui, AudioSystem* audio, const SongPath* song)
         audio_group_stop(group);
         ui->transport = TRANSPORT_STOPPED;
     } else if (ui->transport == TRANSPORT_PAUSED && ui->hover_button == HOVER_PLAY) {
-        if (paused) {
-            audio_group_set_paused(group, false);
+        // Still paused when the device would not open again.
+        if (!paused || audio_group_set_paused(group, false)) {
+            ui->transport = TRANSPORT_PLAYING;
         }
-        ui->transport = TRANSPORT_PLAYING;
     }
 }
