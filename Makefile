@@ -7,7 +7,8 @@ JOBS := $(shell nproc)
 PACKAGES := build-essential cmake pkg-config \
 	libsdl1.2-compat-dev libsdl-ttf2.0-dev libmpg123-dev libsoxr-dev \
 	googletest libgtest-dev libbenchmark-dev \
-	libx11-dev lame mpg123 xvfb xdotool x11-utils imagemagick
+	libx11-dev lame mpg123 xvfb xdotool x11-utils imagemagick \
+	pulseaudio pulseaudio-utils
 # Only the benchmarks need these: XTest to click the window, perf to profile.
 BENCH_PACKAGES := libxtst-dev linux-perf
 

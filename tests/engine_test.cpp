@@ -2,6 +2,7 @@
 // mixer itself, so that what is heard can be measured frame by frame.
 #include <SDL.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -557,6 +558,52 @@ TEST_F(EngineTest, DiskDeviceReceivesTheToneAtItsPitch)
     ASSERT_GT(end, begin + output.rate / 4) << "the device got no tone";
     size_t margin = (end - begin) / 10;
     EXPECT_NEAR(measure_frequency(first, output.rate, begin + margin, end - margin), 440.0, 2.5);
+}
+
+// The device is open only while something sounds; the engine says when it
+// may close, and closing never loses a paused stream.
+TEST_F(EngineTest, DeviceOpensOnPlayAndClosesOnceStopsAndPausesHaveFaded)
+{
+    setenv("SDL_AUDIODRIVER", "disk", 1);
+    setenv("SDL_DISKAUDIOFILE", (scratch + "/device.raw").c_str(), 1);
+    std::string path = tone("tone.mp3", {440, 44100, 2, 5.0, ""});
+    auto audio = std::make_unique<AudioSystem>();
+    char error[ERROR_TEXT_SIZE] = "";
+    ASSERT_TRUE(audio_system_create(audio.get()));
+    bool started = audio_system_init(audio.get(), 2, error, sizeof error);
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    ASSERT_TRUE(started) << error;
+    AudioGroup* group = audio_master_group(audio.get());
+    auto settles_closed = [&]() {
+        pollfd notified = {audio_notify_fd(audio.get()), POLLIN, 0};
+        return within_seconds(30.0, [&]() {
+            bool ready = poll(&notified, 1, 30'000) == 1;
+            audio_settle_device(audio.get());
+            return ready && !audio->device_open.load();
+        });
+    };
+    EXPECT_FALSE(audio->device_open.load()) << "the start-up check left the device open";
+
+    play_file(audio.get(), path);
+    EXPECT_TRUE(audio->device_open.load());
+    // Asked for at once, before the callback has run even once.
+    audio_settle_device(audio.get());
+    EXPECT_TRUE(audio->device_open.load()) << "closed while a song plays";
+
+    audio_group_set_paused(group, true);
+    EXPECT_TRUE(settles_closed()) << "still open while paused";
+    EXPECT_EQ(audio_sound_count(audio.get()), 1) << "the paused song went with the device";
+
+    EXPECT_TRUE(audio_group_set_paused(group, false));
+    EXPECT_TRUE(audio->device_open.load());
+    audio_settle_device(audio.get());
+    EXPECT_TRUE(audio->device_open.load()) << "closed right after a resume";
+
+    audio_group_stop(group);
+    EXPECT_TRUE(settles_closed()) << "still open after stop";
+    EXPECT_EQ(audio_sound_count(audio.get()), 0);
+    SDL_Quit();
+    audio_system_close(audio.get());
 }
 
 } // namespace

@@ -195,6 +195,10 @@ void start_player(Player* player, const XServer& server, const std::string& dir,
     if (!audio_file.empty()) {
         settings.push_back({"SDL_DISKAUDIOFILE", audio_file});
     }
+    for (const auto& [name, value] : player->settings) {
+        std::erase_if(settings, [&name](const auto& setting) { return setting.first == name; });
+        settings.push_back({name, value});
+    }
     // Only matters when the player is built with the sanitizers.
     std::string leak_options =
         "print_suppressions=0:suppressions=" + std::string(KLAMOR_SOURCE_DIR) + "/tests/lsan.supp";

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 // Generous, since two cores may be shared with the rest of the suite; the
@@ -36,6 +37,9 @@ struct Player {
     std::string dir;
     std::string audio_file; // what the disk audio driver writes, when used
     int status = -1;        // the exit status once it ended, -2 when killed by a signal
+    // NAME=VALUE settings for its environment that override the harness's
+    // own (another audio driver, say).
+    std::vector<std::pair<std::string, std::string>> settings;
 };
 
 // Starts the player in dir. With audio_file empty the dummy audio driver is

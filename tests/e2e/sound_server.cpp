@@ -1,0 +1,155 @@
+// Starting, asking and listening to a private PulseAudio server.
+#include "tests/e2e/sound_server.h"
+
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "tests/e2e/harness.h"
+
+namespace {
+
+constexpr int MONITOR_RATE = 48000;
+
+// Runs a shell command with the server's address and returns its output.
+std::string ask(const SoundServer& server, const std::string& command)
+{
+    std::string line = "PULSE_SERVER='" + server.address + "' " + command + " 2>/dev/null";
+    std::FILE* pipe = popen(line.c_str(), "r");
+    if (pipe == nullptr) {
+        return "";
+    }
+    std::string out;
+    char buffer[4096];
+    size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
+        out.append(buffer, got);
+    }
+    pclose(pipe);
+    return out;
+}
+
+} // namespace
+
+bool start_sound_server(SoundServer* server, std::string* why)
+{
+    char pattern[] = "/tmp/klamor-pulse.XXXXXX";
+    if (mkdtemp(pattern) == nullptr) {
+        *why = "cannot make the server's folder";
+        return false;
+    }
+    server->runtime_dir = pattern;
+    server->address = "unix:" + server->runtime_dir + "/pulse/native";
+    std::string script = server->runtime_dir + "/server.pa";
+    std::ofstream(script) << "load-module module-native-protocol-unix auth-anonymous=1\n"
+                             "load-module module-null-sink sink_name=monitored rate=48000 channels=2\n"
+                             "set-default-sink monitored\n";
+    pid_t pid = fork();
+    if (pid == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        setenv("XDG_RUNTIME_DIR", server->runtime_dir.c_str(), 1);
+        setenv("HOME", server->runtime_dir.c_str(), 1);
+        std::freopen("/dev/null", "w", stdout);
+        std::freopen("/dev/null", "w", stderr);
+        execlp("pulseaudio", "pulseaudio", "-n", "-F", script.c_str(), "--daemonize=no", "--exit-idle-time=-1",
+               "--use-pid-file=no", "--log-target=stderr", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    server->pid = pid;
+    if (!wait_until([&] { return ask(*server, "pactl info").find("Default Sink: monitored") != std::string::npos; })) {
+        *why = "pulseaudio did not start";
+        return false;
+    }
+    return true;
+}
+
+void stop_sound_server(SoundServer* server)
+{
+    if (server->pid > 0) {
+        kill(server->pid, SIGTERM);
+        int status;
+        if (!wait_until([&] { return waitpid(server->pid, &status, WNOHANG) == server->pid; }, 5.0)) {
+            kill(server->pid, SIGKILL);
+            waitpid(server->pid, &status, 0);
+        }
+        server->pid = -1;
+    }
+    if (!server->runtime_dir.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove_all(server->runtime_dir, ignored);
+        server->runtime_dir.clear();
+    }
+}
+
+std::vector<std::pair<std::string, std::string>> sound_server_settings(const SoundServer& server)
+{
+    return {{"SDL_AUDIODRIVER", "pulseaudio"}, {"PULSE_SERVER", server.address}};
+}
+
+int streams_of(const SoundServer& server, pid_t pid)
+{
+    std::string listing = ask(server, "pactl list sink-inputs");
+    if (ask(server, "pactl info").empty()) {
+        return -1;
+    }
+    std::string mark = "application.process.id = \"" + std::to_string(pid) + "\"";
+    int count = 0;
+    for (size_t at = listing.find(mark); at != std::string::npos; at = listing.find(mark, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
+Monitored monitor(const SoundServer& server, double seconds)
+{
+    Monitored result;
+    long frames = static_cast<long>(seconds * MONITOR_RATE);
+    std::string line = "PULSE_SERVER='" + server.address +
+                       "' exec parec --raw --format=s16le --channels=1 --rate=48000 --latency-msec=10 "
+                       "-d monitored.monitor 2>/dev/null";
+    std::FILE* pipe = popen(line.c_str(), "r");
+    if (pipe == nullptr) {
+        return result;
+    }
+    std::vector<int16_t> samples(static_cast<size_t>(frames));
+    size_t got = std::fread(samples.data(), sizeof samples[0], samples.size(), pipe);
+    pclose(pipe);
+    if (got < samples.size()) {
+        return result;
+    }
+    result.heard = true;
+    double sum = 0;
+    int crossings = 0;
+    long first = -1;
+    long last = -1;
+    bool above = samples[0] >= 0;
+    for (long n = 0; n < frames; ++n) {
+        double v = samples[static_cast<size_t>(n)] / 32768.0;
+        sum += v * v;
+        // A little hysteresis, so that noise around zero does not count.
+        if (above && v < -0.01) {
+            above = false;
+            ++crossings;
+            first = first < 0 ? n : first;
+            last = n;
+        } else if (!above && v > 0.01) {
+            above = true;
+        }
+    }
+    result.rms = std::sqrt(sum / frames);
+    // Between the first and the last crossing only, so that silence before
+    // or after the tone does not lower the pitch.
+    if (crossings > 1) {
+        result.hz = (crossings - 1) * static_cast<double>(MONITOR_RATE) / static_cast<double>(last - first);
+    }
+    return result;
+}

@@ -1,0 +1,37 @@
+// A private PulseAudio server for the whole-program tests: a null sink at
+// 48 kHz as the default sink, whose monitor lets a test hear what the player
+// sends, and a count of the streams a process holds open on it.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+struct SoundServer {
+    pid_t pid = -1;
+    std::string runtime_dir; // scratch XDG_RUNTIME_DIR and HOME of the server
+    std::string address;     // for PULSE_SERVER
+};
+
+// Returns false, with a reason, when the server does not come up.
+bool start_sound_server(SoundServer* server, std::string* why);
+// Ends the server by its process id and removes its folder.
+void stop_sound_server(SoundServer* server);
+
+// The settings that send a player's sound to the server.
+std::vector<std::pair<std::string, std::string>> sound_server_settings(const SoundServer& server);
+
+// Playback streams that process pid holds open on the server; -1 when the
+// server cannot be asked.
+int streams_of(const SoundServer& server, pid_t pid);
+
+// The left side of what left the sink over the given time: its level and
+// pitch.
+struct Monitored {
+    double rms = 0; // full scale 1.0
+    double hz = 0;  // from zero crossings
+    bool heard = false; // the recording came through
+};
+Monitored monitor(const SoundServer& server, double seconds);
