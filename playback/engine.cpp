@@ -215,7 +215,7 @@ void mix_callback(void* userdata, uint8_t* stream, int length)
     audio_mix(static_cast<AudioSystem*>(userdata), stream, length);
 }
 
-// Opens SDL's device for the mix. With want_granted the device's own format
+// Opens SDL's device for the mix. With granted the device's own format
 // is taken and written into granted; otherwise SDL must deliver exactly the
 // engine's output, converting if the device has changed since.
 bool open_device(AudioSystem* audio, const AudioOutput* output, AudioOutput* granted, char* error, size_t size)
@@ -238,6 +238,19 @@ bool open_device(AudioSystem* audio, const AudioOutput* output, AudioOutput* gra
     return true;
 }
 
+// Lets a freshly opened device call back, and the streaming thread watch it.
+void start_callback(AudioSystem* audio)
+{
+    // Taking the device's lock once orders everything set up so far before
+    // the callback's first run.
+    SDL_LockAudio();
+    SDL_UnlockAudio();
+    SDL_PauseAudio(0);
+    if (audio->threaded) {
+        wake_streamer(audio);
+    }
+}
+
 // Opens the device if it is closed and starts the callback. Caller's thread.
 bool ensure_device(AudioSystem* audio)
 {
@@ -254,14 +267,7 @@ bool ensure_device(AudioSystem* audio)
     // The callback is not running yet: the device starts paused.
     audio->quiet_frames.store(0, std::memory_order_relaxed);
     audio->device_open.store(true, std::memory_order_release);
-    // Taking the device's lock once orders everything set up so far before
-    // the callback's first run.
-    SDL_LockAudio();
-    SDL_UnlockAudio();
-    SDL_PauseAudio(0);
-    if (audio->threaded) {
-        wake_streamer(audio);
-    }
+    start_callback(audio);
     return true;
 }
 
@@ -345,27 +351,33 @@ bool audio_system_init(AudioSystem* audio, int channel_count, char* error, int e
         std::snprintf(error, size, "cannot start SDL audio: %s", SDL_GetError());
         return false;
     }
-    // Opened once to learn that there is a device and what it plays, then
-    // closed until something sounds. Later opens ask for exactly this.
+    // Opened to learn that there is a device and what it plays; later opens
+    // ask for exactly this. It stays open, quiet, until the caller first
+    // settles it: closing waits for SDL to drain two buffers, which is
+    // better spent after the window shows than before.
     AudioOutput wanted = {REQUESTED_RATE, REQUESTED_CHANNELS, AUDIO_S16SYS};
     AudioOutput output = {};
     if (!open_device(audio, &wanted, &output, error, size)) {
         return false;
     }
-    SDL_CloseAudio();
     int notify = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (notify < 0) {
         std::snprintf(error, size, "cannot create the audio engine's notification descriptor");
+        SDL_CloseAudio();
         return false;
     }
     audio->notify_fd = notify;
     audio->uses_device = true;
     if (!audio_system_start(audio, channel_count, &output, true, error, error_size)) {
+        SDL_CloseAudio();
         close(audio->notify_fd);
         audio->notify_fd = -1;
         audio->uses_device = false;
         return false;
     }
+    audio->quiet_frames.store(audio->linger_frames);
+    audio->device_open.store(true);
+    start_callback(audio);
     return true;
 }
 
@@ -488,9 +500,16 @@ void audio_group_stop(AudioGroup* group)
     if (group == nullptr || group->system == nullptr) {
         return;
     }
-    for (AudioSound& sound : group->system->sounds) {
+    AudioSystem* audio = group->system;
+    // With the device closed (everything paused and silent) no callback runs
+    // to fade the streams out: they end at once, unheard.
+    int next = audio->uses_device && !audio->device_open.load(std::memory_order_relaxed) ? SOUND_DONE : SOUND_STOPPING;
+    for (AudioSound& sound : audio->sounds) {
         int expected = SOUND_PLAYING;
-        sound.state.compare_exchange_strong(expected, SOUND_STOPPING, std::memory_order_acq_rel);
+        sound.state.compare_exchange_strong(expected, next, std::memory_order_acq_rel);
+    }
+    if (audio->threaded) {
+        wake_streamer(audio);
     }
 }
 

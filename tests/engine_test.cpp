@@ -582,7 +582,7 @@ TEST_F(EngineTest, DeviceOpensOnPlayAndClosesOnceStopsAndPausesHaveFaded)
             return ready && !audio->device_open.load();
         });
     };
-    EXPECT_FALSE(audio->device_open.load()) << "the start-up check left the device open";
+    EXPECT_TRUE(settles_closed()) << "the start-up check left the device open";
 
     play_file(audio.get(), path);
     EXPECT_TRUE(audio->device_open.load());
@@ -602,6 +602,19 @@ TEST_F(EngineTest, DeviceOpensOnPlayAndClosesOnceStopsAndPausesHaveFaded)
     audio_group_stop(group);
     EXPECT_TRUE(settles_closed()) << "still open after stop";
     EXPECT_EQ(audio_sound_count(audio.get()), 0);
+
+    // A stop while paused with the device closed still ends the song.
+    play_file(audio.get(), path);
+    audio_group_set_paused(group, true);
+    EXPECT_TRUE(settles_closed());
+    audio_group_stop(group);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (audio_sound_count(audio.get()) != 0 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_EQ(audio_sound_count(audio.get()), 0) << "a stopped song stayed";
+    audio_group_set_paused(group, false);
+    EXPECT_FALSE(audio->device_open.load()) << "resuming nothing opened the device";
     SDL_Quit();
     audio_system_close(audio.get());
 }
