@@ -1,6 +1,8 @@
 // Writes the benchmarks' test signal: a multi-tone stereo mix with a little
 // noise, as 16-bit PCM WAV, so that lame has realistic material to spend 320
-// kbps on. Usage: bench_make_tone OUT.wav RATE SECONDS
+// kbps on; or, given HZ, a plain sine at half scale, whose every step
+// between samples is known, for timing and judging fades.
+// Usage: bench_make_tone OUT.wav RATE SECONDS [HZ]
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -36,10 +38,11 @@ void put_u16(std::vector<uint8_t>* out, uint16_t value)
 
 int main(int argc, char** argv)
 {
-    if (argc != 4) {
-        std::fprintf(stderr, "usage: %s OUT.wav RATE SECONDS\n", argv[0]);
+    if (argc != 4 && argc != 5) {
+        std::fprintf(stderr, "usage: %s OUT.wav RATE SECONDS [HZ]\n", argv[0]);
         return 2;
     }
+    const double sine_hz = argc == 5 ? std::atof(argv[4]) : 0.0;
     const int rate = std::atoi(argv[2]);
     const int seconds = std::atoi(argv[3]);
     const uint32_t frames = static_cast<uint32_t>(rate) * static_cast<uint32_t>(seconds);
@@ -65,6 +68,11 @@ int main(int argc, char** argv)
     for (uint32_t frame = 0; frame < frames; ++frame) {
         const double t = static_cast<double>(frame) / rate;
         for (int channel = 0; channel < CHANNELS; ++channel) {
+            if (sine_hz > 0.0) {
+                const double value = 0.5 * std::sin(2.0 * PI * sine_hz * t);
+                put_u16(&out, static_cast<uint16_t>(static_cast<int16_t>(std::lround(value * 32767.0))));
+                continue;
+            }
             double sum = 0.0;
             for (int p = 0; p < partial_count; ++p) {
                 const double tremolo = 0.5 + 0.5 * std::sin(2.0 * PI * (0.3 + 0.17 * p + 0.05 * channel) * t);

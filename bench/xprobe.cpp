@@ -7,6 +7,8 @@
 //   bench_xprobe wait PID [WIDTH]        until PID's window is viewable (and WIDTH wide)
 //   bench_xprobe move PID X Y            pointer to window pixel (X, Y)
 //   bench_xprobe click PID X Y           move there, let the hover settle, click
+//   bench_xprobe press PID X Y           as click, and print when the button went
+//                                        down (steady clock, ms), for bench_listen
 //   bench_xprobe start RUNS DIR PROGRAM  exec to first presented frame, RUNS times
 //   bench_xprobe open PID RUNS           open click to presented browser, RUNS times
 //
@@ -288,12 +290,15 @@ int main(int argc, char** argv)
     if (mode == "wait" && (argc == 3 || argc == 4)) {
         wait_window(display, std::atol(argv[2]), argc == 4 ? std::atoi(argv[3]) : 0);
         result = 0;
-    } else if ((mode == "move" || mode == "click") && argc == 5) {
+    } else if ((mode == "move" || mode == "click" || mode == "press") && argc == 5) {
         Window window = wait_window(display, std::atol(argv[2]), 0);
         if (mode == "move") {
             move_pointer(display, window, std::atoi(argv[3]), std::atoi(argv[4]));
         } else {
-            click(display, window, std::atoi(argv[3]), std::atoi(argv[4]), true);
+            Clock::time_point pressed = click(display, window, std::atoi(argv[3]), std::atoi(argv[4]), true);
+            if (mode == "press") {
+                std::printf("%.2f\n", std::chrono::duration<double, std::milli>(pressed.time_since_epoch()).count());
+            }
         }
         result = 0;
     } else if (mode == "start" && argc == 5) {
