@@ -7,14 +7,17 @@ JOBS := $(shell nproc)
 PACKAGES := build-essential cmake pkg-config \
 	libsdl1.2-compat-dev libsdl-ttf2.0-dev libmpg123-dev libsoxr-dev \
 	googletest libgtest-dev libbenchmark-dev \
-	libx11-dev lame mpg123 xvfb xdotool x11-utils imagemagick
+	libx11-dev lame mpg123 xvfb xdotool x11-utils imagemagick \
+	fonts-quicksand
 # Only the benchmarks need these: XTest to click the window, perf to profile.
 BENCH_PACKAGES := libxtst-dev linux-perf
+# The font tool reads these fonts; Debian's python3 has fontTools.
+FONT_PACKAGES := python3-fonttools fonts-quicksand fonts-comfortaa fonts-nanum fonts-droid-fallback
 
 # Warnings fail the build in CI.
 CMAKE_FLAGS := $(if $(CI),-DKLAMOR_WERROR=ON,)
 
-.PHONY: all deps bench-deps build run test test-asan bench clean
+.PHONY: all deps bench-deps font-deps build run test test-asan bench font font-check clean
 
 all: build
 
@@ -57,6 +60,20 @@ bench: bench-deps
 	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DKLAMOR_TESTS=OFF -DKLAMOR_BENCH=ON
 	cmake --build $(BENCH_BUILD) -j $(JOBS)
 	./bench/run $(BENCH_BUILD)
+
+font-deps:
+	$(call install_missing,$(FONT_PACKAGES))
+
+# Rebuilds GeosansLight.ttf and its licence files from the font packages.
+font: font-deps
+	/usr/bin/python3 tools/make_font.py .
+
+# Builds the font afresh and compares it with the committed one.
+font-check: font-deps
+	@work=$$(mktemp -d) && trap 'rm -rf "$$work"' EXIT && \
+	/usr/bin/python3 tools/make_font.py "$$work" && \
+	for f in GeosansLight.ttf GeosansLight-LICENSE*.txt; do cmp "$$work/$$f" "$$f" || exit 1; done && \
+	echo "font-check: the committed font and licences are what the tool builds"
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD)
