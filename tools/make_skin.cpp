@@ -289,12 +289,16 @@ void make_browser_background(const std::string& folder)
 {
     SDL_Surface* bg = new_image(BROWSER_BG_WIDTH, SKIN_HEIGHT, PAPER);
     fill(bg, 0, 0, 2, SKIN_HEIGHT, PAPER_SHADOW);
-    // Guides at the three columns that can be clicked (window x 332, 412, 492).
-    for (int window_x : {332, 412, 492}) {
-        fill(bg, window_x - BROWSER_BG_X, 12, 1, 124, PAPER_GUIDE);
-    }
+    // Rules above and below the list, which fills rows y 15..126. Names may
+    // run on into the next column, so nothing is drawn between the rules:
+    // short ticks outside them mark where the three columns that can be
+    // clicked start (window x 332, 412, 492).
     fill(bg, 2, 11, BROWSER_BG_WIDTH - 2, 1, PAPER_GUIDE);
     fill(bg, 2, 136, BROWSER_BG_WIDTH - 2, 1, PAPER_GUIDE);
+    for (int window_x : {332, 412, 492}) {
+        fill(bg, window_x - BROWSER_BG_X, 7, 1, 4, PAPER_GUIDE);
+        fill(bg, window_x - BROWSER_BG_X, 137, 1, 4, PAPER_GUIDE);
+    }
     save(bg, folder, "browser_bg.bmp");
 }
 
