@@ -1,6 +1,7 @@
 #!/usr/bin/python3
 # Builds the list font GeosansLight.ttf from Debian's font packages, with a
-# licence file for each font it draws on and one that explains them. Run from the repository root:
+# licence file for each font it draws on and one that explains them. Run
+# from the repository root (make font does, after installing the packages):
 #   tools/make_font.py [output folder, default .]
 #
 # Latin is Quicksand Light, untouched, so that Latin names look as they always
@@ -23,6 +24,7 @@ FONT_NAME = "GeosansLight.ttf"
 # fonts, and Droid is a trademark, so the merged font has a name of its own.
 FAMILY = "Klamor List"
 POSTSCRIPT_NAME = "KlamorList-Light"
+# A fixed modification date, so that a rebuild is identical to the last.
 MODIFIED = "Mon Dec  7 00:00:00 2026"
 
 FONTS = "/usr/share/fonts/truetype"
