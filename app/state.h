@@ -51,6 +51,13 @@ struct UiState {
     int32_t song_count;
 };
 
+// The frame of a click over the open button. The click has already switched
+// the view, so this holds for a click over open in either view.
+inline bool is_open_click(const UiState* ui)
+{
+    return ui->view == VIEW_BROWSER && ui->hover_button == HOVER_OPEN && ui->clicked == 1;
+}
+
 // Every song lives directly in the music folder.
 constexpr char MUSIC_FOLDER[] = "./music";
 constexpr char MUSIC_PREFIX[] = "./music/";

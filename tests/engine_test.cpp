@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "playback/engine.h"
+#include "playback/mixer.h"
 #include "tests/support.h"
 #include "tests/tone.h"
 
@@ -44,7 +45,7 @@ using Engine = std::unique_ptr<AudioSystem, EngineCloser>;
 Engine start_engine(AudioOutput output = {DEVICE_RATE, 2, AUDIO_S16SYS}, int channels = 2)
 {
     Engine audio(new AudioSystem{});
-    char error[ERROR_TEXT_SIZE] = "";
+    char error[AUDIO_ERROR_SIZE] = "";
     EXPECT_TRUE(audio_system_create(audio.get()));
     EXPECT_TRUE(audio_system_start(audio.get(), channels, &output, false, error, sizeof error)) << error;
     return audio;
@@ -484,7 +485,7 @@ TEST_F(EngineTest, EveryOperationIsSafeOnASystemThatNeverStarted)
     AudioGroup* group = audio_master_group(created.get());
     EXPECT_FALSE(audio_group_paused(group));
     audio_group_stop(group);
-    char error[ERROR_TEXT_SIZE] = "";
+    char error[AUDIO_ERROR_SIZE] = "";
     AudioOutput silly = {0, 2, AUDIO_S16SYS};
     EXPECT_FALSE(audio_system_start(created.get(), 2, &silly, true, error, sizeof error));
     EXPECT_STRNE(error, "");
@@ -504,7 +505,7 @@ TEST_F(EngineTest, CloseWithStreamsPlayingStopsTheThreadAndReleasesEverything)
     int fds_before = open_fd_count();
     std::string path = tone("tone.mp3", {440, 44100, 2, 3.0, ""});
     auto audio = std::make_unique<AudioSystem>();
-    char error[ERROR_TEXT_SIZE] = "";
+    char error[AUDIO_ERROR_SIZE] = "";
     AudioOutput output = {DEVICE_RATE, 2, AUDIO_S16SYS};
     ASSERT_TRUE(audio_system_create(audio.get()));
     ASSERT_TRUE(audio_system_start(audio.get(), 2, &output, true, error, sizeof error)) << error;
@@ -529,7 +530,7 @@ TEST_F(EngineTest, DiskDeviceReceivesTheToneAtItsPitch)
     std::string path = tone("tone.mp3", {440, 22050, 1, 0.5, ""});
     int fds_before = open_fd_count();
     auto audio = std::make_unique<AudioSystem>();
-    char error[ERROR_TEXT_SIZE] = "";
+    char error[AUDIO_ERROR_SIZE] = "";
     ASSERT_TRUE(audio_system_create(audio.get()));
     bool started = audio_system_init(audio.get(), 2, error, sizeof error);
     setenv("SDL_AUDIODRIVER", "dummy", 1);
