@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "app/frame.h"
+#include "display/layout.h"
 #include "tests/support.h"
 
 namespace {
@@ -64,8 +65,8 @@ TEST_F(Frames, StartUpShowsThePlayerViewWithNothingChosen)
     }
     SDL_Surface* screen = SDL_GetVideoSurface();
     ASSERT_NE(screen, nullptr);
-    EXPECT_EQ(screen->w, 300);
-    EXPECT_EQ(screen->h, 150);
+    EXPECT_EQ(screen->w, PLAYER_WIDTH);
+    EXPECT_EQ(screen->h, WINDOW_HEIGHT);
     EXPECT_EQ(p.skin.slots[SLOT_SCREEN], screen);
 }
 

@@ -21,6 +21,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "display/layout.h"
+
 extern char** environ;
 
 namespace {
@@ -28,8 +30,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr int POLL_MILLISECONDS = 20;
-// The key colour of the button images: drawn transparent.
-constexpr uint32_t KEY_COLOUR = 0xCA02B0; // (202, 2, 176)
+// The key colour of the button images as 0xRRGGBB: drawn transparent.
+constexpr uint32_t KEY_COLOUR = (uint32_t{KEY_RED} << 16) | (uint32_t{KEY_GREEN} << 8) | KEY_BLUE;
 
 // A window can vanish between finding and reading it (a view switch
 // re-creates it); such errors must fail the read, not end the test program.
