@@ -10,11 +10,15 @@ PACKAGES := build-essential cmake pkg-config \
 	libx11-dev lame mpg123 xvfb xdotool x11-utils imagemagick
 # Only the benchmarks need these: XTest to click the window, perf to profile.
 BENCH_PACKAGES := libxtst-dev linux-perf
+# The formatter the sources are kept in.
+CLANG_FORMAT := clang-format-14
+FORMAT_PACKAGES := clang-format-14
+SOURCES = $(shell find app browser display playback tests tools bench -name '*.cpp' -o -name '*.h')
 
 # Warnings fail the build in CI.
 CMAKE_FLAGS := $(if $(CI),-DKLAMOR_WERROR=ON,)
 
-.PHONY: all deps bench-deps build run test test-asan bench clean
+.PHONY: all deps bench-deps format-deps build run test test-asan bench format format-check clean
 
 all: build
 
@@ -33,6 +37,9 @@ deps:
 
 bench-deps: deps
 	$(call install_missing,$(BENCH_PACKAGES))
+
+format-deps:
+	$(call install_missing,$(FORMAT_PACKAGES))
 
 $(BUILD)/CMakeCache.txt: | deps
 	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
@@ -57,6 +64,12 @@ bench: bench-deps
 	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DKLAMOR_TESTS=OFF -DKLAMOR_BENCH=ON
 	cmake --build $(BENCH_BUILD) -j $(JOBS)
 	./bench/run $(BENCH_BUILD)
+
+format: format-deps
+	$(CLANG_FORMAT) -i $(SOURCES)
+
+format-check: format-deps
+	$(CLANG_FORMAT) --dry-run --Werror $(SOURCES)
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD)

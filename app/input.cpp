@@ -19,7 +19,10 @@ constexpr ButtonRange ROW_BUTTONS[] = {
 // The row runs from the first button's left end to the last one's right.
 constexpr ScreenSpan ROW_SPAN = {PLAY_HOVER.low, OPEN_HOVER.high};
 
-bool within(int value, ScreenSpan span) { return value >= span.low && value <= span.high; }
+bool within(int value, ScreenSpan span)
+{
+    return value >= span.low && value <= span.high;
+}
 
 } // namespace
 

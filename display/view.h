@@ -11,8 +11,8 @@
 // Re-creates the window when a click asks for another view, then draws the
 // player background and the buttons. Returns false when a window cannot be
 // created; error then names what failed.
-bool draw_frame(SkinSet* skin, Layout* layout, UiState* ui, TTF_Font* font, SDL_Color text_colour,
-                char* error, int error_size);
-bool switch_view(SkinSet* skin, Layout* layout, UiState* ui, TTF_Font* font, SDL_Color text_colour,
-                 char* error, int error_size);
+bool draw_frame(SkinSet* skin, Layout* layout, UiState* ui, TTF_Font* font, SDL_Color text_colour, char* error,
+                int error_size);
+bool switch_view(SkinSet* skin, Layout* layout, UiState* ui, TTF_Font* font, SDL_Color text_colour, char* error,
+                 int error_size);
 void flip_screen(SkinSet* skin);

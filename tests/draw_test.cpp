@@ -19,7 +19,6 @@ namespace {
 
 constexpr SDL_Color BLACK = {0, 0, 0, 0};
 
-
 // The colour of an image's pixel as the screen holds it, or -1 where the
 // image is see-through.
 long long in_screen_format(SDL_Surface* image, int x, int y, SDL_Surface* screen)

@@ -31,8 +31,6 @@ void walk(const std::vector<HoverStep>& path)
     }
 }
 
-
-
 } // namespace
 
 TEST(Hover, ButtonsAndEdgesOfTheTransportRow)
@@ -175,7 +173,8 @@ class Polling : public testing::Test {
     void SetUp() override
     {
         ASSERT_EQ(SDL_Init(SDL_INIT_VIDEO), 0) << SDL_GetError();
-        ASSERT_NE(SDL_SetVideoMode(PLAYER_WIDTH, WINDOW_HEIGHT, WINDOW_DEPTH, SDL_SWSURFACE), nullptr) << SDL_GetError();
+        ASSERT_NE(SDL_SetVideoMode(PLAYER_WIDTH, WINDOW_HEIGHT, WINDOW_DEPTH, SDL_SWSURFACE), nullptr)
+            << SDL_GetError();
         SDL_Event drained;
         while (SDL_PollEvent(&drained) != 0) {
         }

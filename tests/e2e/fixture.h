@@ -14,6 +14,7 @@
 #include "display/layout.h"
 #include "tests/e2e/harness.h"
 #include "tests/support.h"
+#include "tests/tone.h"
 
 using Point = ScreenPoint;
 
@@ -29,6 +30,9 @@ constexpr Point STOP = middle_of(STOP_HOVER, ROW_BAND);
 constexpr Point OPEN = middle_of(OPEN_HOVER, ROW_BAND);
 constexpr Point BACK = middle_of(BACK_HOVER_X, BACK_HOVER_Y);
 constexpr Point AWAY = {200, 40}; // over no button in either view
+
+// A short song for the runs that need one.
+const ToneRecipe E2E_TONE = {440, 44100, 1, 3, "-b 64"};
 
 class WholePlayer : public ::testing::Test {
   protected:

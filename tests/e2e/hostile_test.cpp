@@ -17,7 +17,7 @@ namespace {
 
 TEST_F(WholePlayer, HostileMusicFolderNeverStopsThePlayer)
 {
-    make_tone_mp3("tone.mp3", 440, 3);
+    make_tone_mp3("tone.mp3", E2E_TONE);
     std::string tone = read_file("tone.mp3");
     fs::remove("tone.mp3");
 
@@ -71,7 +71,7 @@ TEST_F(WholePlayer, HostileMusicFolderNeverStopsThePlayer)
 
 TEST_F(WholePlayer, WithoutATempFolderTheBrowserIsEmptyButAlive)
 {
-    make_tone_mp3("music/tone.mp3", 440, 3);
+    make_tone_mp3("music/tone.mp3", E2E_TONE);
     fs::remove_all("temp");
     ASSERT_NE(launch(), 0u);
     click_on(OPEN);

@@ -153,7 +153,7 @@ TEST_F(WholePlayer, ClicksOnTheListPickSongsThroughTheHitGrid)
 TEST_F(WholePlayer, PlayPausePlayStopIsHeardAndShown)
 {
     const double TONE_HZ = 660;
-    make_tone_mp3("music/tone.mp3", TONE_HZ, 30);
+    make_tone_mp3("music/tone.mp3", {TONE_HZ, 44100, 1, 30, "-b 64"});
     ASSERT_NE(launch("sound.raw"), 0u);
     click_on(OPEN);
     ASSERT_TRUE(wait_until([&] { return list_lines().size() == 3; }));
@@ -181,14 +181,16 @@ TEST_F(WholePlayer, PlayPausePlayStopIsHeardAndShown)
     click_on(PAUSE);
     EXPECT_TRUE(wait_until(silence));
     move_to(AWAY);
-    EXPECT_TRUE(wait_for_screen(
-        [&](const Image& s) { return shows_bitmap(s, play_lit, PLAY_AT.x, PLAY_AT.y) && shows_bitmap(s, pause_lit, PAUSE_AT.x, PAUSE_AT.y); }));
+    EXPECT_TRUE(wait_for_screen([&](const Image& s) {
+        return shows_bitmap(s, play_lit, PLAY_AT.x, PLAY_AT.y) && shows_bitmap(s, pause_lit, PAUSE_AT.x, PAUSE_AT.y);
+    }));
 
     click_on(PLAY);
     EXPECT_TRUE(wait_until(tone));
     move_to(AWAY);
-    EXPECT_TRUE(wait_for_screen(
-        [&](const Image& s) { return shows_bitmap(s, play_lit, PLAY_AT.x, PLAY_AT.y) && !shows_bitmap(s, pause_lit, PAUSE_AT.x, PAUSE_AT.y); }));
+    EXPECT_TRUE(wait_for_screen([&](const Image& s) {
+        return shows_bitmap(s, play_lit, PLAY_AT.x, PLAY_AT.y) && !shows_bitmap(s, pause_lit, PAUSE_AT.x, PAUSE_AT.y);
+    }));
 
     click_on(STOP);
     EXPECT_TRUE(wait_until(silence));
