@@ -3,7 +3,7 @@
 
 #include "app/state.h"
 
-// On a left click right of x 331 in the browser view: clears the song, then,
+// On a left click in the list area of the browser view: clears the song, then,
 // when the hit grid's index is within song_count, selects that line.
 void pick_song(const InputState* input, const UiState* ui, SongPath* song);
 // Reads line index (line 1 for index 0) of the list file into song and

@@ -31,8 +31,8 @@ bool replace_screen(SkinSet* skin, int width, char* error, int error_size)
         return false;
     }
     // SDL 1.2 hands out a cleared screen, but a compatibility layer may not:
-    // column 300, which no background covers in the browser view, then
-    // showed stale memory instead of a black seam.
+    // the column between the backgrounds, which none covers in the browser view,
+    // then showed stale memory instead of a black seam.
     SDL_FillRect(skin->slots[SLOT_SCREEN], nullptr, 0);
     return true;
 }

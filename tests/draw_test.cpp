@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/frame.h"
 #include "display/layout.h"
 #include "display/skin.h"
 #include "display/song_list.h"
@@ -49,7 +50,7 @@ class DrawTest : public ::testing::Test {
     {
         dir_ = enter_scratch_dir();
         ASSERT_TRUE(load_skin(&skin_, &layout_, error_, sizeof error_)) << error_;
-        font_ = TTF_OpenFont("GeosansLight.ttf", 12);
+        font_ = TTF_OpenFont(FONT_PATH, FONT_POINT_SIZE);
         ASSERT_NE(font_, nullptr);
         // What start-up does to create the first window.
         ui_.clicked = 1;

@@ -46,23 +46,40 @@ constexpr ButtonLook LIT = {{255, 170, 40}, {255, 226, 150}, {176, 100, 12}, {48
 
 enum Symbol { SYMBOL_PLAY, SYMBOL_PAUSE, SYMBOL_STOP, SYMBOL_OPEN, SYMBOL_BACK };
 
-// Where the player draws each lit image, and the face inside it. Faces of
-// the transport row start at the top of the hover band; the stop and open
-// images start higher, so their top rows are see-through.
+// Where the player draws each lit image, and the hover range it fills.
+// Faces of the transport row start at the top of the hover band and end at
+// the right end of the hover range; the stop and open images start higher,
+// so their top rows are see-through.
 struct ButtonArt {
     const char* plain;
     const char* lit;
-    ScreenPoint at;    // where the image lands in the window
-    int width, height; // image size
-    int face_top;      // first row of the face inside the image
+    ScreenPoint at; // where the image lands in the window
+    ScreenSpan hover;
     Symbol symbol;
 };
 constexpr int FACE_HEIGHT = 30;
+
+int art_width(const ButtonArt& art)
+{
+    return art.hover.high - art.at.x + 1;
+}
+
+// The first row of the face inside the image.
+int art_face_top(const ButtonArt& art)
+{
+    return ROW_BAND.low - art.at.y;
+}
+
+int art_height(const ButtonArt& art)
+{
+    return art_face_top(art) + FACE_HEIGHT;
+}
+
 constexpr ButtonArt TRANSPORT_BUTTONS[] = {
-    {"play.bmp", "play_en.bmp", PLAY_AT, 14, 30, 0, SYMBOL_PLAY},
-    {"pause.bmp", "pause_en.bmp", PAUSE_AT, 15, 30, 0, SYMBOL_PAUSE},
-    {"stop.bmp", "stop_en.bmp", STOP_AT, 31, 35, 5, SYMBOL_STOP},
-    {"open.bmp", "open_en.bmp", OPEN_AT, 25, 32, 2, SYMBOL_OPEN},
+    {"play.bmp", "play_en.bmp", PLAY_AT, PLAY_HOVER, SYMBOL_PLAY},
+    {"pause.bmp", "pause_en.bmp", PAUSE_AT, PAUSE_HOVER, SYMBOL_PAUSE},
+    {"stop.bmp", "stop_en.bmp", STOP_AT, STOP_HOVER, SYMBOL_STOP},
+    {"open.bmp", "open_en.bmp", OPEN_AT, OPEN_HOVER, SYMBOL_OPEN},
 };
 constexpr int BACK_WIDTH = 18;
 constexpr int BACK_HEIGHT = 49;
@@ -183,11 +200,11 @@ void face(SDL_Surface* image, int x, int y, int width, int height, const ButtonL
 void make_transport_buttons(const std::string& folder)
 {
     for (const ButtonArt& art : TRANSPORT_BUTTONS) {
-        SDL_Surface* plain = new_image(art.width, art.height, KEY);
-        face(plain, 0, art.face_top, art.width, FACE_HEIGHT, UNLIT, art.symbol);
+        SDL_Surface* plain = new_image(art_width(art), art_height(art), KEY);
+        face(plain, 0, art_face_top(art), art_width(art), FACE_HEIGHT, UNLIT, art.symbol);
         save(plain, folder, art.plain);
-        SDL_Surface* lit = new_image(art.width, art.height, KEY);
-        face(lit, 0, art.face_top, art.width, FACE_HEIGHT, LIT, art.symbol);
+        SDL_Surface* lit = new_image(art_width(art), art_height(art), KEY);
+        face(lit, 0, art_face_top(art), art_width(art), FACE_HEIGHT, LIT, art.symbol);
         save(lit, folder, art.lit);
     }
 }
@@ -270,7 +287,7 @@ void make_player_background(const std::string& folder, TTF_Font* title_font, TTF
 
     // The four keys, unlit: the lit images land exactly on them.
     for (const ButtonArt& art : TRANSPORT_BUTTONS) {
-        face(bg, art.at.x, art.at.y + art.face_top, art.width, FACE_HEIGHT, UNLIT, art.symbol);
+        face(bg, art.at.x, art.at.y + art_face_top(art), art_width(art), FACE_HEIGHT, UNLIT, art.symbol);
     }
     // Speaker grille beside the keys.
     for (int gy = 102; gy <= 128; gy += 4) {
