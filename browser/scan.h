@@ -1,4 +1,4 @@
-// Scanning the music folder into the list file.
+// Scanning the music folder into the list file, and the filter on its names.
 #pragma once
 
 #include "app/state.h"
