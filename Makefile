@@ -13,11 +13,15 @@ PACKAGES := build-essential cmake pkg-config \
 BENCH_PACKAGES := libxtst-dev linux-perf
 # The font tool reads these fonts; Debian's python3 has fontTools.
 FONT_PACKAGES := python3-fonttools fonts-quicksand fonts-comfortaa fonts-nanum fonts-droid-fallback
+# The formatter the sources are kept in.
+CLANG_FORMAT := clang-format-14
+FORMAT_PACKAGES := clang-format-14
+SOURCES = $(shell find app browser display playback tests tools bench -name '*.cpp' -o -name '*.h')
 
 # Warnings fail the build in CI.
 CMAKE_FLAGS := $(if $(CI),-DKLAMOR_WERROR=ON,)
 
-.PHONY: all deps bench-deps font-deps build run test test-asan bench font font-check clean
+.PHONY: all deps bench-deps font-deps format-deps build run test test-asan bench font font-check format format-check clean
 
 all: build
 
@@ -36,6 +40,9 @@ deps:
 
 bench-deps: deps
 	$(call install_missing,$(BENCH_PACKAGES))
+
+format-deps:
+	$(call install_missing,$(FORMAT_PACKAGES))
 
 $(BUILD)/CMakeCache.txt: | deps
 	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
@@ -74,6 +81,12 @@ font-check: font-deps
 	/usr/bin/python3 tools/make_font.py "$$work" && \
 	for f in "$$work"/*; do cmp "$$f" "$$(basename "$$f")" || exit 1; done && \
 	echo "font-check: the committed font and licences are what the tool builds"
+
+format: format-deps
+	$(CLANG_FORMAT) -i $(SOURCES)
+
+format-check: format-deps
+	$(CLANG_FORMAT) --dry-run --Werror $(SOURCES)
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD)
