@@ -505,7 +505,7 @@ TEST_F(SongListTest, NamesInEveryScriptHaveGlyphsAndLatinLooksAsBefore)
         {"accented Latin", "Bj\u00F6rk - J\u00F3ga", true},
         {"Latin Extended", "Dvo\u0159\u00E1k \u0141\u00F3d\u017A", true},
         {"Vietnamese", "S\u01A1n T\u00F9ng - L\u1EA1c tr\u00F4i", true},
-        {"Greek", "\u039C\u03AF\u03BA\u03B7\u03C2 \u0398\u03B5\u03BF", false},
+        {"Greek", "\u039C\u03AF\u03BA\u03B7\u03C2 \u0398\u03B5\u03BF\u03B4\u03C9\u03C1\u03AC\u03BA\u03B7\u03C2", false},
         {"Cyrillic", "\u041A\u0438\u043D\u043E - \u0417\u0432\u0435\u0437\u0434\u0430", false},
         {"simplified Chinese", "\u5468\u6770\u4F26 \u6674\u5929", false},
         {"traditional Chinese", "\u9127\u9E97\u541B \u6708\u4EAE", false},
