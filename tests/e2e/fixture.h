@@ -32,6 +32,8 @@ class WholePlayer : public ::testing::Test {
     XServer x;
     Player player;
     std::string dir;
+    // Where the player's working files land.
+    std::string temp_dir = "temp";
 
     void SetUp() override
     {
@@ -89,7 +91,7 @@ class WholePlayer : public ::testing::Test {
     std::vector<std::string> list_lines()
     {
         std::vector<std::string> lines;
-        std::istringstream in(read_file("temp/temporaire.txt"));
+        std::istringstream in(read_file(temp_dir + "/temporaire.txt"));
         for (std::string line; std::getline(in, line);) {
             lines.push_back(line);
         }
@@ -112,7 +114,7 @@ class WholePlayer : public ::testing::Test {
         ASSERT_TRUE(line >= 1 && line <= 9) << name << " is not in the first column";
         click_on({350, BAND_FOR_LINE[line] + 5});
         std::string expected = "./music/" + name + "\n" + std::to_string(line);
-        ASSERT_TRUE(wait_until([&] { return read_file("temp/datest.txt") == expected; }));
+        ASSERT_TRUE(wait_until([&] { return read_file(temp_dir + "/datest.txt") == expected; }));
     }
 
     // The player still answers: the stop button lights under the pointer
