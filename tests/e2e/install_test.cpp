@@ -69,7 +69,8 @@ class InstalledPlayer : public WholePlayer {
     void SetUp() override
     {
         WholePlayer::SetUp();
-        home = dir + "/home";
+        // Spaces and letters beyond ASCII, as real names have.
+        home = dir + "/my hömé";
         elsewhere = dir + "/elsewhere";
         work = home + "/.local/share/klamor";
         temp_dir = home + "/.local/state/klamor";
@@ -130,7 +131,7 @@ class InstalledPlayer : public WholePlayer {
 
 TEST_F(InstalledPlayer, MenuEntryStartsOnTheSampleSongsAndWritesOnlyItsOwnFolders)
 {
-    std::string staged = dir + "/stage";
+    std::string staged = dir + "/stäged tree";
     std::string launcher = stage(staged, "/usr");
     std::string desktop_file = staged + "/usr/share/applications/klamor.desktop";
     std::map<std::string, std::string> installed = snapshot(staged);
