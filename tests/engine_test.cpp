@@ -432,7 +432,7 @@ TEST_P(BadFileTest, FailsCleanlyOrPlaysWhatItHolds)
     std::string path = make(c.name);
     int fds_before = open_fd_count();
     Engine audio = start_engine();
-    AudioSound* sound = within_seconds(5.0, [&]() { return audio_create_stream(audio.get(), path.c_str()); });
+    AudioSound* sound = within_seconds(30.0, [&]() { return audio_create_stream(audio.get(), path.c_str()); });
     if (c.expected == Outcome::REFUSED) {
         EXPECT_EQ(sound, nullptr);
         EXPECT_STRNE(audio->last_error, "");
@@ -441,7 +441,7 @@ TEST_P(BadFileTest, FailsCleanlyOrPlaysWhatItHolds)
     }
     if (sound != nullptr) {
         ASSERT_TRUE(audio_play_sound(audio.get(), sound));
-        std::vector<int16_t> out = within_seconds(20.0, [&]() { return render_to_end(audio.get(), 10.0); });
+        std::vector<int16_t> out = within_seconds(30.0, [&]() { return render_to_end(audio.get(), 10.0); });
         EXPECT_EQ(audio_playing_count(audio.get()), 0) << "the stream never ended";
         if (c.expected == Outcome::PLAYS) {
             std::vector<float> left = channel_of(out, 0);
@@ -513,7 +513,7 @@ TEST_F(EngineTest, CloseWithStreamsPlayingStopsTheThreadAndReleasesEverything)
     AudioSound* unplayed = audio_create_stream(audio.get(), path.c_str());
     ASSERT_NE(unplayed, nullptr);
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    within_seconds(5.0, [&]() { audio_system_close(audio.get()); });
+    within_seconds(30.0, [&]() { audio_system_close(audio.get()); });
     EXPECT_EQ(audio_sound_count(audio.get()), 0);
     EXPECT_EQ(open_fd_count(), fds_before);
 }
