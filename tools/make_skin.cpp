@@ -319,7 +319,7 @@ void rounded_square(SDL_Surface* image, int x, int y, int size, int radius, Rgb 
     for (int row = 0; row < size; ++row) {
         int from_edge = row < radius ? radius - row : (row >= size - radius ? row - (size - radius - 1) : 0);
         double inside = radius - std::sqrt(std::fmax(0.0, static_cast<double>(radius * radius) -
-                                                             static_cast<double>(from_edge * from_edge)));
+                                                              static_cast<double>(from_edge * from_edge)));
         int inset = from_edge == 0 ? 0 : static_cast<int>(std::lround(inside));
         fill(image, x + inset, y + row, size - 2 * inset, 1, colour);
     }

@@ -82,8 +82,8 @@ class InstalledPlayer : public WholePlayer {
     // staged launcher.
     std::string stage(const std::string& stage, const std::string& prefix)
     {
-        std::string command = "DESTDIR='" + stage + "' '" KLAMOR_CMAKE "' --install '" KLAMOR_BUILD_DIR
-                              "' --prefix '" + prefix + "' >/dev/null";
+        std::string command = "DESTDIR='" + stage + "' '" KLAMOR_CMAKE "' --install '" KLAMOR_BUILD_DIR "' --prefix '" +
+                              prefix + "' >/dev/null";
         EXPECT_EQ(std::system(command.c_str()), 0) << command;
         return stage + prefix + "/bin/klamor";
     }
