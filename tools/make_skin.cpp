@@ -216,6 +216,8 @@ void make_back_buttons(const std::string& folder)
 void drum(SDL_Surface* image, int x, int y, int size, Rgb skin_colour, Rgb body, Rgb rim)
 {
     int w = size / 26 > 1 ? size / 26 : 1;
+    // Two-pixel sticks would run together on the smallest drums.
+    int stick = size < 20 ? 1 : 2 * w;
     int a = size / 2;
     int b = size / 6 > 1 ? size / 6 : 1;
     int cx = x + a;
@@ -243,8 +245,8 @@ void drum(SDL_Surface* image, int x, int y, int size, Rgb skin_colour, Rgb body,
     }
     // sticks
     for (int i = 0; i < size / 2; ++i) {
-        fill(image, cx - size / 2 + i, top - size / 4 - 2 + i / 2, 2 * w, 2 * w, rim);
-        fill(image, cx + size / 2 - i - 2 * w + 1, top - size / 4 - 2 + i / 2, 2 * w, 2 * w, rim);
+        fill(image, cx - size / 2 + i, top - size / 4 - 2 + i / 2, stick, stick, rim);
+        fill(image, cx + size / 2 - i - stick + 1, top - size / 4 - 2 + i / 2, stick, stick, rim);
     }
 }
 
