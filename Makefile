@@ -14,11 +14,15 @@ PACKAGES := build-essential cmake pkg-config \
 BENCH_PACKAGES := libxtst-dev linux-perf
 # Only make deb needs these.
 DEB_PACKAGES := debhelper dpkg-dev
+# The formatter the sources are kept in.
+CLANG_FORMAT := clang-format-14
+FORMAT_PACKAGES := clang-format-14
+SOURCES = $(shell find app browser display playback tests tools bench -name '*.cpp' -o -name '*.h')
 
 # Warnings fail the build in CI.
 CMAKE_FLAGS := $(if $(CI),-DKLAMOR_WERROR=ON,)
 
-.PHONY: all deps bench-deps build player run install deb test test-asan bench clean
+.PHONY: all deps bench-deps format-deps build player run install deb test test-asan bench format format-check clean
 
 all: build
 
@@ -37,6 +41,9 @@ deps:
 
 bench-deps: deps
 	$(call install_missing,$(BENCH_PACKAGES))
+
+format-deps:
+	$(call install_missing,$(FORMAT_PACKAGES))
 
 $(BUILD)/CMakeCache.txt: | deps
 	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
@@ -78,6 +85,12 @@ bench: bench-deps
 	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DKLAMOR_TESTS=OFF -DKLAMOR_BENCH=ON
 	cmake --build $(BENCH_BUILD) -j $(JOBS)
 	./bench/run $(BENCH_BUILD)
+
+format: format-deps
+	$(CLANG_FORMAT) -i $(SOURCES)
+
+format-check: format-deps
+	$(CLANG_FORMAT) --dry-run --Werror $(SOURCES)
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD) $(DEB_BUILD)

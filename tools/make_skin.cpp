@@ -14,7 +14,10 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <string>
+
+#include "display/layout.h"
 
 namespace {
 
@@ -22,8 +25,7 @@ struct Rgb {
     Uint8 r, g, b;
 };
 
-// See-through in the ten button images.
-constexpr Rgb KEY = {202, 2, 176};
+constexpr Rgb KEY = {KEY_RED, KEY_GREEN, KEY_BLUE};
 
 constexpr Rgb PANEL = {36, 40, 52};
 constexpr Rgb PANEL_EDGE_LIGHT = {78, 84, 102};
@@ -47,32 +49,45 @@ constexpr ButtonLook LIT = {{255, 170, 40}, {255, 226, 150}, {176, 100, 12}, {48
 
 enum Symbol { SYMBOL_PLAY, SYMBOL_PAUSE, SYMBOL_STOP, SYMBOL_OPEN, SYMBOL_BACK };
 
-// Where the player draws each lit image, and the face inside it. Faces of
-// the transport row span y 100..129 (the hover band is 100..130); the stop
-// and open images start higher, so their top rows are see-through.
+// Where the player draws each lit image, and the hover range it fills.
+// Faces of the transport row start at the top of the hover band and end at
+// the right end of the hover range; the stop and open images start higher,
+// so their top rows are see-through.
 struct ButtonArt {
     const char* plain;
     const char* lit;
-    int x, y;          // where the image lands in the window
-    int width, height; // image size
-    int face_top;      // first row of the face inside the image
+    ScreenPoint at; // where the image lands in the window
+    ScreenSpan hover;
     Symbol symbol;
 };
 constexpr int FACE_HEIGHT = 30;
+
+int art_width(const ButtonArt& art)
+{
+    return art.hover.high - art.at.x + 1;
+}
+
+// The first row of the face inside the image.
+int art_face_top(const ButtonArt& art)
+{
+    return ROW_BAND.low - art.at.y;
+}
+
+int art_height(const ButtonArt& art)
+{
+    return art_face_top(art) + FACE_HEIGHT;
+}
+
 constexpr ButtonArt TRANSPORT_BUTTONS[] = {
-    {"play.bmp", "play_en.bmp", 12, 100, 14, 30, 0, SYMBOL_PLAY},    // hover x 12..25
-    {"pause.bmp", "pause_en.bmp", 39, 100, 15, 30, 0, SYMBOL_PAUSE}, // hover x 39..53
-    {"stop.bmp", "stop_en.bmp", 62, 95, 31, 35, 5, SYMBOL_STOP},     // hover x 62..92
-    {"open.bmp", "open_en.bmp", 102, 98, 25, 32, 2, SYMBOL_OPEN},    // hover x 98..126
+    {"play.bmp", "play_en.bmp", PLAY_AT, PLAY_HOVER, SYMBOL_PLAY},
+    {"pause.bmp", "pause_en.bmp", PAUSE_AT, PAUSE_HOVER, SYMBOL_PAUSE},
+    {"stop.bmp", "stop_en.bmp", STOP_AT, STOP_HOVER, SYMBOL_STOP},
+    {"open.bmp", "open_en.bmp", OPEN_AT, OPEN_HOVER, SYMBOL_OPEN},
 };
-// Drawn at (662, 61); the hover region is x 660..680, y 45..110.
 constexpr int BACK_WIDTH = 18;
 constexpr int BACK_HEIGHT = 49;
 
-constexpr int PLAYER_WIDTH = 300;
-constexpr int BROWSER_BG_WIDTH = 399;
-constexpr int BROWSER_BG_X = 301;
-constexpr int SKIN_HEIGHT = 150;
+constexpr int BROWSER_BG_WIDTH = BROWSER_WIDTH - BROWSER_BG_AT.x;
 constexpr int ICON_SIZE = 32;
 // The desktop's icon theme sizes; each is drawn at its own size, since a
 // scaled 32-pixel drum would blur.
@@ -191,11 +206,11 @@ void face(SDL_Surface* image, int x, int y, int width, int height, const ButtonL
 void make_transport_buttons(const std::string& folder)
 {
     for (const ButtonArt& art : TRANSPORT_BUTTONS) {
-        SDL_Surface* plain = new_image(art.width, art.height, KEY);
-        face(plain, 0, art.face_top, art.width, FACE_HEIGHT, UNLIT, art.symbol);
+        SDL_Surface* plain = new_image(art_width(art), art_height(art), KEY);
+        face(plain, 0, art_face_top(art), art_width(art), FACE_HEIGHT, UNLIT, art.symbol);
         save(plain, folder, art.plain);
-        SDL_Surface* lit = new_image(art.width, art.height, KEY);
-        face(lit, 0, art.face_top, art.width, FACE_HEIGHT, LIT, art.symbol);
+        SDL_Surface* lit = new_image(art_width(art), art_height(art), KEY);
+        face(lit, 0, art_face_top(art), art_width(art), FACE_HEIGHT, LIT, art.symbol);
         save(lit, folder, art.lit);
     }
 }
@@ -252,11 +267,11 @@ void drum(SDL_Surface* image, int x, int y, int size, Rgb skin_colour, Rgb body,
 
 void make_player_background(const std::string& folder, TTF_Font* title_font, TTF_Font* small_font)
 {
-    SDL_Surface* bg = new_image(PLAYER_WIDTH, SKIN_HEIGHT, PANEL);
+    SDL_Surface* bg = new_image(PLAYER_WIDTH, WINDOW_HEIGHT, PANEL);
     fill(bg, 0, 0, PLAYER_WIDTH, 1, PANEL_EDGE_LIGHT);
-    fill(bg, 0, 0, 1, SKIN_HEIGHT, PANEL_EDGE_LIGHT);
-    fill(bg, 0, SKIN_HEIGHT - 1, PLAYER_WIDTH, 1, PANEL_EDGE_DARK);
-    fill(bg, PLAYER_WIDTH - 1, 0, 1, SKIN_HEIGHT, PANEL_EDGE_DARK);
+    fill(bg, 0, 0, 1, WINDOW_HEIGHT, PANEL_EDGE_LIGHT);
+    fill(bg, 0, WINDOW_HEIGHT - 1, PLAYER_WIDTH, 1, PANEL_EDGE_DARK);
+    fill(bg, PLAYER_WIDTH - 1, 0, 1, WINDOW_HEIGHT, PANEL_EDGE_DARK);
 
     text(bg, title_font, "Drumble Maker BOX", 14, 6, AMBER);
     text(bg, small_font, "klamor  mp3 player", 16, 33, GREY_TEXT);
@@ -282,7 +297,7 @@ void make_player_background(const std::string& folder, TTF_Font* title_font, TTF
 
     // The four keys, unlit: the lit images land exactly on them.
     for (const ButtonArt& art : TRANSPORT_BUTTONS) {
-        face(bg, art.x, art.y + art.face_top, art.width, FACE_HEIGHT, UNLIT, art.symbol);
+        face(bg, art.at.x, art.at.y + art_face_top(art), art_width(art), FACE_HEIGHT, UNLIT, art.symbol);
     }
     // Speaker grille beside the keys.
     for (int gy = 102; gy <= 128; gy += 4) {
@@ -297,11 +312,11 @@ void make_player_background(const std::string& folder, TTF_Font* title_font, TTF
 
 void make_browser_background(const std::string& folder)
 {
-    SDL_Surface* bg = new_image(BROWSER_BG_WIDTH, SKIN_HEIGHT, PAPER);
-    fill(bg, 0, 0, 2, SKIN_HEIGHT, PAPER_SHADOW);
-    // Guides at the three columns that can be clicked (window x 332, 412, 492).
-    for (int window_x : {332, 412, 492}) {
-        fill(bg, window_x - BROWSER_BG_X, 12, 1, 124, PAPER_GUIDE);
+    SDL_Surface* bg = new_image(BROWSER_BG_WIDTH, WINDOW_HEIGHT, PAPER);
+    fill(bg, 0, 0, 2, WINDOW_HEIGHT, PAPER_SHADOW);
+    // Guides at the three columns that can be clicked.
+    for (int column = 0; column < static_cast<int>(std::size(GRID_COLUMNS)); ++column) {
+        fill(bg, LIST_HOME.x + column * LIST_COLUMN_WIDTH - BROWSER_BG_AT.x, 12, 1, 124, PAPER_GUIDE);
     }
     fill(bg, 2, 11, BROWSER_BG_WIDTH - 2, 1, PAPER_GUIDE);
     fill(bg, 2, 136, BROWSER_BG_WIDTH - 2, 1, PAPER_GUIDE);

@@ -12,7 +12,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -21,15 +20,17 @@
 #include <stdexcept>
 #include <thread>
 
+#include "display/layout.h"
+#include "tests/tone.h"
+
 extern char** environ;
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr int POLL_MILLISECONDS = 20;
-// The key colour of the button images: drawn transparent.
-constexpr uint32_t KEY_COLOUR = 0xCA02B0; // (202, 2, 176)
+// The key colour of the button images as 0xRRGGBB: drawn transparent.
+constexpr uint32_t KEY_COLOUR = (uint32_t{KEY_RED} << 16) | (uint32_t{KEY_GREEN} << 8) | KEY_BLUE;
 
 // A window can vanish between finding and reading it (a view switch
 // re-creates it); such errors must fail the read, not end the test program.
@@ -101,18 +102,6 @@ std::string xdotool_window(Window window)
 }
 
 } // namespace
-
-bool wait_until(const std::function<bool()>& condition, double seconds)
-{
-    auto deadline = Clock::now() + std::chrono::duration<double>(seconds);
-    while (!condition()) {
-        if (Clock::now() > deadline) {
-            return condition();
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(POLL_MILLISECONDS));
-    }
-    return true;
-}
 
 bool start_xserver(XServer* server, std::string* why)
 {
@@ -475,38 +464,6 @@ void send_close_request(const XServer& server, Window window)
     XFlush(server.display);
 }
 
-void make_tone_mp3(const std::string& path, double hz, double seconds, int rate)
-{
-    std::string wav_path = path + ".wav";
-    int frames = static_cast<int>(seconds * rate);
-    std::string wav = "RIFF____WAVEfmt ";
-    auto put = [&wav](uint32_t value, int bytes) {
-        for (int i = 0; i < bytes; ++i) {
-            wav.push_back(static_cast<char>(value >> (8 * i) & 0xff));
-        }
-    };
-    put(16, 4);
-    put(1, 2); // PCM
-    put(1, 2); // mono
-    put(rate, 4);
-    put(rate * 2, 4);
-    put(2, 2);
-    put(16, 2);
-    wav += "data";
-    put(frames * 2, 4);
-    for (int n = 0; n < frames; ++n) {
-        put(static_cast<uint16_t>(static_cast<int16_t>(12000 * std::sin(2 * M_PI * hz * n / rate))), 2);
-    }
-    uint32_t riff = static_cast<uint32_t>(wav.size() - 8);
-    std::memcpy(&wav[4], &riff, 4);
-    std::ofstream(wav_path, std::ios::binary) << wav;
-    std::string command = "lame --quiet -b 64 '" + wav_path + "' '" + path + "'";
-    if (std::system(command.c_str()) != 0) {
-        throw std::runtime_error("lame failed for " + path);
-    }
-    std::remove(wav_path.c_str());
-}
-
 Heard listen(const std::string& audio_file, double seconds)
 {
     Heard heard;
@@ -527,22 +484,8 @@ Heard listen(const std::string& audio_file, double seconds)
         return heard;
     }
     heard.enough = true;
-    double sum = 0;
-    int crossings = 0;
-    bool above = samples[0] >= 0;
-    for (long n = 0; n < frames; ++n) {
-        double v = samples[static_cast<size_t>(n) * 2] / 32768.0;
-        sum += v * v;
-        // A little hysteresis, so that noise around zero does not count.
-        if (above && v < -0.01) {
-            above = false;
-            ++crossings;
-        } else if (!above && v > 0.01) {
-            above = true;
-            ++crossings;
-        }
-    }
-    heard.rms = std::sqrt(sum / frames);
-    heard.hz = crossings / 2.0 / seconds;
+    std::vector<float> left = channel_of(samples, 0);
+    heard.rms = rms_of(left, 0, left.size());
+    heard.hz = measure_frequency(left, AUDIO_RATE, 0, left.size());
     return heard;
 }

@@ -117,7 +117,7 @@ class InstalledPlayer : public WholePlayer {
     {
         click_on(OPEN);
         WindowLook look;
-        EXPECT_TRUE(wait_for_width(x, player, 700, &look));
+        EXPECT_TRUE(wait_for_width(x, player, BROWSER_WIDTH, &look));
         EXPECT_TRUE(wait_until([&] {
             std::vector<std::string> lines = list_lines();
             return std::all_of(names.begin(), names.end(), [&](const std::string& name) {
