@@ -2,15 +2,19 @@
 BUILD := build
 ASAN_BUILD := build-asan
 BENCH_BUILD := build-bench
+# make deb builds from a copy of the tree here, and leaves the .deb here.
+DEB_BUILD := build-deb
 JOBS := $(shell nproc)
 
 PACKAGES := build-essential cmake pkg-config \
 	libsdl1.2-compat-dev libsdl-ttf2.0-dev libmpg123-dev libsoxr-dev \
 	googletest libgtest-dev libbenchmark-dev \
-	libx11-dev lame mpg123 xvfb xdotool x11-utils imagemagick \
+	libx11-dev libpng-dev lame mpg123 xvfb xdotool x11-utils imagemagick \
 	fonts-quicksand
 # Only the benchmarks need these: XTest to click the window, perf to profile.
 BENCH_PACKAGES := libxtst-dev linux-perf
+# Only make deb needs these.
+DEB_PACKAGES := debhelper dpkg-dev
 # The font tool reads these fonts; Debian's python3 has fontTools.
 FONT_PACKAGES := python3-fonttools fonts-quicksand fonts-comfortaa fonts-nanum fonts-droid-fallback
 # The formatter the sources are kept in.
@@ -21,7 +25,7 @@ SOURCES = $(shell find app browser display playback tests tools bench -name '*.c
 # Warnings fail the build in CI.
 CMAKE_FLAGS := $(if $(CI),-DKLAMOR_WERROR=ON,)
 
-.PHONY: all deps bench-deps font-deps format-deps build run test test-asan bench font font-check format format-check clean
+.PHONY: all deps bench-deps font-deps format-deps build player run install deb test test-asan bench font font-check format format-check clean
 
 all: build
 
@@ -51,8 +55,25 @@ build: deps $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS)
 	@ln -sf $(BUILD)/compile_commands.json compile_commands.json
 
-run: build
+# Only the player, not the suite and the tools.
+player: deps $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS) --target klamor
+
+run: player
 	./$(BUILD)/klamor
+
+# Into /usr/local by default; PREFIX=... and DESTDIR=... as usual.
+install: player
+	DESTDIR=$(DESTDIR) cmake --install $(BUILD) $(if $(PREFIX),--prefix $(PREFIX))
+
+deb: deps
+	$(call install_missing,$(DEB_PACKAGES))
+	rm -rf $(DEB_BUILD)
+	mkdir -p $(DEB_BUILD)/klamor
+	tar -c --exclude-vcs --exclude='./build*' --exclude=./compile_commands.json --exclude='./temp/*' . \
+		| tar -x -C $(DEB_BUILD)/klamor
+	cd $(DEB_BUILD)/klamor && dpkg-buildpackage -us -uc -b
+	@ls $(DEB_BUILD)/klamor_*.deb
 
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
@@ -89,4 +110,4 @@ format-check: format-deps
 	$(CLANG_FORMAT) --dry-run --Werror $(SOURCES)
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD) $(DEB_BUILD)

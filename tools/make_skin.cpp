@@ -1,12 +1,15 @@
 // Draws the player's skin, "Drumble Maker BOX", into the 13 bitmaps the
-// player loads. Run from the repository root:
+// player loads, and the desktop icons from the window icon's art. Run from
+// the repository root:
 //   make_skin [output folder, default skins/used] [font, default GeosansLight.ttf]
+//             [icon folder, default dist/icons]
 //
 // The art is flat colours only, so that it looks the same in the player's 16
 // bits per pixel. Every image is saved as a 24-bit BMP, so the key colour of
 // the button images stays exact.
 #include <SDL.h>
 #include <SDL_ttf.h>
+#include <png.h>
 
 #include <cmath>
 #include <cstdio>
@@ -86,6 +89,9 @@ constexpr int BACK_HEIGHT = 49;
 
 constexpr int BROWSER_BG_WIDTH = BROWSER_WIDTH - BROWSER_BG_AT.x;
 constexpr int ICON_SIZE = 32;
+// The desktop's icon theme sizes; each is drawn at its own size, since a
+// scaled 32-pixel drum would blur.
+constexpr int DESKTOP_ICON_SIZES[] = {16, 32, 48, 64, 128, 256};
 
 SDL_Surface* new_image(int width, int height, Rgb fill)
 {
@@ -220,9 +226,13 @@ void make_back_buttons(const std::string& folder)
 }
 
 // A drum seen slightly from above, with two crossed sticks; size is the
-// drum's width.
+// drum's width. Its lines are one pixel wide at the window icon's size and
+// grow with the drum.
 void drum(SDL_Surface* image, int x, int y, int size, Rgb skin_colour, Rgb body, Rgb rim)
 {
+    int w = size / 26 > 1 ? size / 26 : 1;
+    // Two-pixel sticks would run together on the smallest drums.
+    int stick = size < 20 ? 1 : 2 * w;
     int a = size / 2;
     int b = size / 6 > 1 ? size / 6 : 1;
     int cx = x + a;
@@ -234,24 +244,24 @@ void drum(SDL_Surface* image, int x, int y, int size, Rgb skin_colour, Rgb body,
         double u = static_cast<double>(i - a) / a;
         int curve = static_cast<int>(std::lround(b * std::sqrt(std::fmax(0.0, 1.0 - u * u))));
         fill(image, x + i, top + depth, 1, curve, body);
-        dot(image, x + i, top + depth + curve, rim);
+        fill(image, x + i, top + depth + curve, 1, w, rim);
     }
     for (int k = 1; k < 6; ++k) {
         int lx = x + k * size / 6;
-        fill(image, lx, top + 2, 1, depth - 2, rim);
+        fill(image, lx, top + 2, w, depth - 2, rim);
     }
     // drum head
     for (int j = -b; j <= b; ++j) {
         double v = static_cast<double>(j) / b;
         int half = static_cast<int>(std::lround(a * std::sqrt(std::fmax(0.0, 1.0 - v * v))));
         fill(image, cx - half, top + j, 2 * half + 1, 1, skin_colour);
-        dot(image, cx - half, top + j, rim);
-        dot(image, cx + half, top + j, rim);
+        fill(image, cx - half, top + j, w, 1, rim);
+        fill(image, cx + half - w + 1, top + j, w, 1, rim);
     }
     // sticks
     for (int i = 0; i < size / 2; ++i) {
-        fill(image, cx - size / 2 + i, top - size / 4 - 2 + i / 2, 2, 2, rim);
-        fill(image, cx + size / 2 - i - 1, top - size / 4 - 2 + i / 2, 2, 2, rim);
+        fill(image, cx - size / 2 + i, top - size / 4 - 2 + i / 2, stick, stick, rim);
+        fill(image, cx + size / 2 - i - stick + 1, top - size / 4 - 2 + i / 2, stick, stick, rim);
     }
 }
 
@@ -324,12 +334,63 @@ void make_icon(const std::string& folder)
     save(icon, folder, "icon.bmp");
 }
 
+// A square with rounded corners; outside them the icon stays see-through.
+void rounded_square(SDL_Surface* image, int x, int y, int size, int radius, Rgb colour)
+{
+    for (int row = 0; row < size; ++row) {
+        int from_edge = row < radius ? radius - row : (row >= size - radius ? row - (size - radius - 1) : 0);
+        double inside = radius - std::sqrt(std::fmax(0.0, static_cast<double>(radius * radius) -
+                                                              static_cast<double>(from_edge * from_edge)));
+        int inset = from_edge == 0 ? 0 : static_cast<int>(std::lround(inside));
+        fill(image, x + inset, y + row, size - 2 * inset, 1, colour);
+    }
+}
+
+void save_png(SDL_Surface* image, const std::string& path)
+{
+    png_image png = {};
+    png.version = PNG_IMAGE_VERSION;
+    png.width = static_cast<png_uint_32>(image->w);
+    png.height = static_cast<png_uint_32>(image->h);
+    png.format = PNG_FORMAT_RGBA;
+    if (png_image_write_to_file(&png, path.c_str(), 0, image->pixels, image->pitch, nullptr) == 0) {
+        std::fprintf(stderr, "make_skin: cannot write %s: %s\n", path.c_str(), png.message);
+        std::exit(1);
+    }
+    SDL_FreeSurface(image);
+}
+
+// The window icon's drum on a bevelled panel tile, for menus and docks.
+void make_desktop_icons(const std::string& folder)
+{
+    for (int size : DESKTOP_ICON_SIZES) {
+        // Bytes R, G, B, A in memory, as libpng takes them.
+        SDL_Surface* icon =
+            SDL_CreateRGBSurface(SDL_SWSURFACE, size, size, 32, 0x000000FF, 0x0000FF00, 0x00FF0000, 0xFF000000);
+        if (icon == nullptr) {
+            std::fprintf(stderr, "make_skin: %s\n", SDL_GetError());
+            std::exit(1);
+        }
+        SDL_FillRect(icon, nullptr, 0);
+        int radius = size / 8 > 2 ? size / 8 : 2;
+        int edge = size / 32 > 1 ? size / 32 : 1;
+        rounded_square(icon, 0, 0, size, radius, PANEL_EDGE_DARK);
+        rounded_square(icon, 0, 0, size - edge, radius, PANEL_EDGE_LIGHT);
+        rounded_square(icon, edge, edge, size - 2 * edge, radius - edge > 1 ? radius - edge : 1, PANEL);
+        // Where the window icon has its drum, in 32ths of the side.
+        drum(icon, 3 * size / ICON_SIZE, 6 * size / ICON_SIZE, 26 * size / ICON_SIZE, AMBER_PALE, AMBER,
+             PANEL_EDGE_DARK);
+        save_png(icon, folder + "/klamor-" + std::to_string(size) + ".png");
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     std::string folder = argc > 1 ? argv[1] : "skins/used";
     const char* font_path = argc > 2 ? argv[2] : "GeosansLight.ttf";
+    std::string icon_folder = argc > 3 ? argv[3] : "dist/icons";
     if (SDL_Init(0) < 0 || TTF_Init() < 0) {
         std::fprintf(stderr, "make_skin: cannot initialise SDL: %s\n", SDL_GetError());
         return 1;
@@ -341,6 +402,7 @@ int main(int argc, char** argv)
         return 1;
     }
     make_icon(folder);
+    make_desktop_icons(icon_folder);
     make_player_background(folder, title_font, small_font);
     make_transport_buttons(folder);
     make_back_buttons(folder);

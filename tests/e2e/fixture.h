@@ -39,6 +39,8 @@ class WholePlayer : public ::testing::Test {
     XServer x;
     Player player;
     std::string dir;
+    // Where the player's working files land.
+    std::string temp_dir = "temp";
 
     void SetUp() override
     {
@@ -96,7 +98,7 @@ class WholePlayer : public ::testing::Test {
     std::vector<std::string> list_lines()
     {
         std::vector<std::string> lines;
-        std::istringstream in(read_file("temp/temporaire.txt"));
+        std::istringstream in(read_file(temp_dir + "/temporaire.txt"));
         for (std::string line; std::getline(in, line);) {
             lines.push_back(line);
         }
@@ -122,7 +124,7 @@ class WholePlayer : public ::testing::Test {
         }
         click_on({350, top + 5});
         std::string expected = "./music/" + name + "\n" + std::to_string(line);
-        ASSERT_TRUE(wait_until([&] { return read_file("temp/datest.txt") == expected; }));
+        ASSERT_TRUE(wait_until([&] { return read_file(temp_dir + "/datest.txt") == expected; }));
     }
 
     // The player still answers: the stop button lights under the pointer

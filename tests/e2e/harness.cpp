@@ -171,18 +171,15 @@ void stop_xserver(XServer* server)
     }
 }
 
-void start_player(Player* player, const XServer& server, const std::string& dir, const std::string& audio_file)
+std::vector<std::string> player_settings(const XServer& server, const std::string& audio_file)
 {
-    player->dir = dir;
-    player->audio_file = audio_file;
-    player->status = -1;
-    std::vector<std::pair<std::string, std::string>> settings = {
-        {"DISPLAY", ":" + std::to_string(server.number)},
-        {"SDL_VIDEODRIVER", "x11"},
-        {"SDL_AUDIODRIVER", audio_file.empty() ? "dummy" : "disk"},
+    std::vector<std::string> settings = {
+        "DISPLAY=:" + std::to_string(server.number),
+        "SDL_VIDEODRIVER=x11",
+        std::string("SDL_AUDIODRIVER=") + (audio_file.empty() ? "dummy" : "disk"),
     };
     if (!audio_file.empty()) {
-        settings.push_back({"SDL_DISKAUDIOFILE", audio_file});
+        settings.push_back("SDL_DISKAUDIOFILE=" + audio_file);
     }
     // Only matters when the player is built with the sanitizers.
     std::string leak_options =
@@ -190,9 +187,26 @@ void start_player(Player* player, const XServer& server, const std::string& dir,
     if (const char* given = std::getenv("LSAN_OPTIONS")) {
         leak_options = std::string(given) + ":" + leak_options;
     }
-    settings.push_back({"LSAN_OPTIONS", leak_options});
-    std::vector<std::string> env = environment_with(settings);
-    std::vector<std::string> argv = {KLAMOR_PLAYER_PATH};
+    settings.push_back("LSAN_OPTIONS=" + leak_options);
+    return settings;
+}
+
+void start_player(Player* player, const XServer& server, const std::string& dir, const std::string& audio_file)
+{
+    player->audio_file = audio_file;
+    std::vector<std::pair<std::string, std::string>> overrides;
+    for (const std::string& setting : player_settings(server, audio_file)) {
+        size_t equals = setting.find('=');
+        overrides.push_back({setting.substr(0, equals), setting.substr(equals + 1)});
+    }
+    start_program(player, dir, dir, {KLAMOR_PLAYER_PATH}, environment_with(overrides));
+}
+
+void start_program(Player* player, const std::string& dir, const std::string& cwd, std::vector<std::string> argv,
+                   std::vector<std::string> env)
+{
+    player->dir = dir;
+    player->status = -1;
     std::vector<char*> args = pointers(&argv);
     std::vector<char*> envp = pointers(&env);
     std::string out_path = dir + "/stdout.txt";
@@ -204,7 +218,7 @@ void start_player(Player* player, const XServer& server, const std::string& dir,
         int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         dup2(out, STDOUT_FILENO);
         dup2(err, STDERR_FILENO);
-        if (chdir(dir.c_str()) != 0) {
+        if (chdir(cwd.c_str()) != 0) {
             _exit(126);
         }
         execve(args[0], args.data(), envp.data());

@@ -35,6 +35,13 @@ struct Player {
 // Starts the player in dir. With audio_file empty the dummy audio driver is
 // used, otherwise the disk driver writes there.
 void start_player(Player* player, const XServer& server, const std::string& dir, const std::string& audio_file = "");
+// Starts any program from the working directory cwd with exactly the
+// environment given; its output goes to files in dir, as the player's does.
+void start_program(Player* player, const std::string& dir, const std::string& cwd, std::vector<std::string> argv,
+                   std::vector<std::string> env);
+// What start_player gives the player: the display, SDL's drivers and
+// the sanitizers' settings.
+std::vector<std::string> player_settings(const XServer& server, const std::string& audio_file = "");
 // True once the player has ended within the time; its status is then set.
 bool wait_exit(Player* player, double seconds = PATIENCE_SECONDS);
 void kill_player(Player* player);
