@@ -2,20 +2,30 @@
 BUILD := build
 ASAN_BUILD := build-asan
 BENCH_BUILD := build-bench
+# make deb builds from a copy of the tree here, and leaves the .deb here.
+DEB_BUILD := build-deb
 JOBS := $(shell nproc)
 
 PACKAGES := build-essential cmake pkg-config \
 	libsdl1.2-compat-dev libsdl-ttf2.0-dev libmpg123-dev libsoxr-dev \
 	googletest libgtest-dev libbenchmark-dev \
-	libx11-dev lame mpg123 xvfb xdotool x11-utils imagemagick \
-	pulseaudio pulseaudio-utils
+	libx11-dev libpng-dev lame mpg123 xvfb xdotool x11-utils imagemagick \
+	fonts-quicksand pulseaudio pulseaudio-utils
 # Only the benchmarks need these: XTest to click the window, perf to profile.
 BENCH_PACKAGES := libxtst-dev linux-perf
+# Only make deb needs these.
+DEB_PACKAGES := debhelper dpkg-dev
+# The font tool reads these fonts; Debian's python3 has fontTools.
+FONT_PACKAGES := python3-fonttools fonts-quicksand fonts-comfortaa fonts-nanum fonts-droid-fallback
+# The formatter the sources are kept in.
+CLANG_FORMAT := clang-format-14
+FORMAT_PACKAGES := clang-format-14
+SOURCES = $(shell find app browser display playback tests tools bench -name '*.cpp' -o -name '*.h')
 
 # Warnings fail the build in CI.
 CMAKE_FLAGS := $(if $(CI),-DKLAMOR_WERROR=ON,)
 
-.PHONY: all deps bench-deps build run test test-asan bench clean
+.PHONY: all deps bench-deps font-deps format-deps build player run install deb test test-asan bench font font-check format format-check clean
 
 all: build
 
@@ -35,6 +45,9 @@ deps:
 bench-deps: deps
 	$(call install_missing,$(BENCH_PACKAGES))
 
+format-deps:
+	$(call install_missing,$(FORMAT_PACKAGES))
+
 $(BUILD)/CMakeCache.txt: | deps
 	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
 
@@ -42,8 +55,25 @@ build: deps $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS)
 	@ln -sf $(BUILD)/compile_commands.json compile_commands.json
 
-run: build
+# Only the player, not the suite and the tools.
+player: deps $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS) --target klamor
+
+run: player
 	./$(BUILD)/klamor
+
+# Into /usr/local by default; PREFIX=... and DESTDIR=... as usual.
+install: player
+	DESTDIR=$(DESTDIR) cmake --install $(BUILD) $(if $(PREFIX),--prefix $(PREFIX))
+
+deb: deps
+	$(call install_missing,$(DEB_PACKAGES))
+	rm -rf $(DEB_BUILD)
+	mkdir -p $(DEB_BUILD)/klamor
+	tar -c --exclude-vcs --exclude='./build*' --exclude=./compile_commands.json --exclude='./temp/*' . \
+		| tar -x -C $(DEB_BUILD)/klamor
+	cd $(DEB_BUILD)/klamor && dpkg-buildpackage -us -uc -b
+	@ls $(DEB_BUILD)/klamor_*.deb
 
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
@@ -59,5 +89,25 @@ bench: bench-deps
 	cmake --build $(BENCH_BUILD) -j $(JOBS)
 	./bench/run $(BENCH_BUILD)
 
+font-deps:
+	$(call install_missing,$(FONT_PACKAGES))
+
+# Rebuilds GeosansLight.ttf and its licence files from the font packages.
+font: font-deps
+	/usr/bin/python3 tools/make_font.py .
+
+# Builds the font afresh and compares it with the committed one.
+font-check: font-deps
+	@work=$$(mktemp -d) && trap 'rm -rf "$$work"' EXIT && \
+	/usr/bin/python3 tools/make_font.py "$$work" && \
+	for f in "$$work"/*; do cmp "$$f" "$$(basename "$$f")" || exit 1; done && \
+	echo "font-check: the committed font and licences are what the tool builds"
+
+format: format-deps
+	$(CLANG_FORMAT) -i $(SOURCES)
+
+format-check: format-deps
+	$(CLANG_FORMAT) --dry-run --Werror $(SOURCES)
+
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD) $(DEB_BUILD)

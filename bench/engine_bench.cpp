@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "playback/engine.h"
+#include "playback/mixer.h"
 
 namespace {
 
@@ -41,7 +42,7 @@ int main(int argc, char** argv)
     // Heap-held: the engine's record is large and not copyable.
     std::vector<AudioSystem> holder(1);
     AudioSystem* audio = holder.data();
-    char error[ERROR_TEXT_SIZE] = "";
+    char error[AUDIO_ERROR_SIZE] = "";
     if (!audio_system_create(audio) || !audio_system_start(audio, 2, &OUTPUT, false, error, sizeof error)) {
         std::fprintf(stderr, "bench_engine: %s\n", error);
         return 1;

@@ -65,8 +65,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: bench_listen SOURCE sound|silence\n");
         return 2;
     }
-    std::string command = "exec parec --raw --format=s16le --channels=1 --rate=48000 --latency-msec=2 -d '" +
-                          std::string(argv[1]) + "'";
+    std::string command =
+        "exec parec --raw --format=s16le --channels=1 --rate=48000 --latency-msec=2 -d '" + std::string(argv[1]) + "'";
     std::FILE* pipe = popen(command.c_str(), "r");
     if (pipe == nullptr) {
         std::fprintf(stderr, "bench_listen: cannot start parec\n");
@@ -125,7 +125,8 @@ int main(int argc, char** argv)
                     size_t tail = end > TAIL_FRAMES ? end - TAIL_FRAMES : 0;
                     size_t before = tail > BEFORE_TAIL_FRAMES ? tail - BEFORE_TAIL_FRAMES : 0;
                     int steady = std::max(1, largest_step(heard, before, tail));
-                    std::printf("%.2f %.2f\n", ms_of(arrived[end]), static_cast<double>(largest_step(heard, tail, end)) / steady);
+                    std::printf("%.2f %.2f\n", ms_of(arrived[end]),
+                                static_cast<double>(largest_step(heard, tail, end)) / steady);
                     result = 0;
                     break;
                 }

@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -24,16 +23,6 @@ constexpr int MAX_EMPTY_READS = 64;
 // Format changes within one read; more means the stream is not audio we can
 // follow.
 constexpr int MAX_FORMAT_CHANGES_PER_READ = 4;
-constexpr float INT16_SCALE = 32767.0f;
-
-int16_t to_int16(float sample)
-{
-    float v = sample > 1.0f ? 1.0f : (sample < -1.0f ? -1.0f : sample);
-    if (!(v == v)) {
-        v = 0.0f; // NaN from a damaged frame
-    }
-    return static_cast<int16_t>(std::lrintf(v * INT16_SCALE));
-}
 
 // Takes the decoder's current output format, and a resampler for it when its
 // rate is not the device's. False when the format is one we cannot play.

@@ -19,9 +19,11 @@
 #include <mutex>
 #include <thread>
 
-#include "app/state.h"
 #include "playback/decoder.h"
 #include "playback/ring.h"
+
+// Room for one line saying why a stream could not be created.
+constexpr int AUDIO_ERROR_SIZE = 512;
 
 // The most channels a system can be initialised with.
 constexpr int AUDIO_MAX_CHANNELS = 4;
@@ -72,10 +74,10 @@ struct AudioOutput {
 
 struct AudioSystem {
     bool created;
-    bool running;     // the engine was started and not yet closed
-    bool uses_device; // started by audio_system_init: SDL's device plays the mix
+    bool running;                  // the engine was started and not yet closed
+    bool uses_device;              // started by audio_system_init: SDL's device plays the mix
     std::atomic<bool> device_open; // an SDL audio device feeds from audio_mix; caller writes
-    bool threaded;    // a streaming thread serves the streams
+    bool threaded;                 // a streaming thread serves the streams
     int channel_count;
     AudioOutput output;
     int fade_frames;   // output frames a pause, resume or stop ramp takes
@@ -83,7 +85,7 @@ struct AudioSystem {
     int linger_frames; // quiet output frames before the device may close
     int notify_fd;     // readable when audio_settle_device has work; -1 when none
     uint64_t play_count;
-    char last_error[ERROR_TEXT_SIZE]; // why the last create failed; caller only
+    char last_error[AUDIO_ERROR_SIZE]; // why the last create failed; caller only
     AudioGroup master;
     AudioSound sounds[AUDIO_SOUND_SLOTS];
 
@@ -152,9 +154,6 @@ int audio_notify_fd(const AudioSystem* audio);
 // cheap enough to call on every frame.
 void audio_settle_device(AudioSystem* audio);
 
-// Fills out (bytes long, in the output's format) with the mix of every
-// channel. What the SDL callback runs; no I/O, no locks, no allocation.
-void audio_mix(AudioSystem* audio, uint8_t* out, int bytes);
 // One pass of the streaming thread's work: decode ahead for every playing
 // channel, release every stream that has ended.
 void audio_service_streams(AudioSystem* audio);

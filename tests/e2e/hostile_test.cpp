@@ -17,7 +17,7 @@ namespace {
 
 TEST_F(WholePlayer, HostileMusicFolderNeverStopsThePlayer)
 {
-    make_tone_mp3("tone.mp3", 440, 3);
+    make_tone_mp3("tone.mp3", E2E_TONE);
     std::string tone = read_file("tone.mp3");
     fs::remove("tone.mp3");
 
@@ -52,8 +52,8 @@ TEST_F(WholePlayer, HostileMusicFolderNeverStopsThePlayer)
     std::vector<std::string> lines = list_lines();
 
     // Every band of the first column: pick, play, stop.
-    for (int top = 10; top <= 110; top += 10) {
-        int index = top / 12;
+    for (int top = BAND_FIRST_TOP; top <= BAND_LAST_TOP; top += BAND_HEIGHT) {
+        int index = top / LIST_ROW_HEIGHT;
         std::string name = lines[std::max(index, 1) - 1];
         SCOPED_TRACE("line " + std::to_string(std::max(index, 1)) + ": " + name);
         bool song = name.size() >= 3 && name.compare(name.size() - 3, 3, "mp3") == 0;
@@ -71,12 +71,12 @@ TEST_F(WholePlayer, HostileMusicFolderNeverStopsThePlayer)
 
 TEST_F(WholePlayer, WithoutATempFolderTheBrowserIsEmptyButAlive)
 {
-    make_tone_mp3("music/tone.mp3", 440, 3);
+    make_tone_mp3("music/tone.mp3", E2E_TONE);
     fs::remove_all("temp");
     ASSERT_NE(launch(), 0u);
     click_on(OPEN);
     WindowLook look;
-    ASSERT_TRUE(wait_for_width(x, player, 700, &look));
+    ASSERT_TRUE(wait_for_width(x, player, BROWSER_WIDTH, &look));
     click_on({350, 15});
     click_on(PLAY);
     expect_hover_still_redraws();
@@ -109,7 +109,7 @@ TEST_F(WholePlayer, AFloodOfClicksIsWorkedThroughAndTheRunEndsCleanly)
     move_to(OPEN);
     click(x, 1, 300);
     WindowLook look;
-    ASSERT_TRUE(wait_for_width(x, player, 700, &look));
+    ASSERT_TRUE(wait_for_width(x, player, BROWSER_WIDTH, &look));
     expect_hover_still_redraws();
     quit_with_escape();
 }

@@ -7,7 +7,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -15,10 +14,12 @@
 #include <sstream>
 
 #include "tests/e2e/harness.h"
+#include "tests/tone.h"
 
 namespace {
 
 constexpr int MONITOR_RATE = 48000;
+constexpr float AUDIBLE_LEVEL = 0.01f;
 
 // Runs a shell command with the server's address and returns its output.
 std::string ask(const SoundServer& server, const std::string& command)
@@ -127,29 +128,14 @@ Monitored monitor(const SoundServer& server, double seconds)
         return result;
     }
     result.heard = true;
-    double sum = 0;
-    int crossings = 0;
-    long first = -1;
-    long last = -1;
-    bool above = samples[0] >= 0;
-    for (long n = 0; n < frames; ++n) {
-        double v = samples[static_cast<size_t>(n)] / 32768.0;
-        sum += v * v;
-        // A little hysteresis, so that noise around zero does not count.
-        if (above && v < -0.01) {
-            above = false;
-            ++crossings;
-            first = first < 0 ? n : first;
-            last = n;
-        } else if (!above && v > 0.01) {
-            above = true;
-        }
+    std::vector<float> left(samples.size());
+    for (size_t i = 0; i < samples.size(); ++i) {
+        left[i] = samples[i] / 32768.0f;
     }
-    result.rms = std::sqrt(sum / frames);
-    // Between the first and the last crossing only, so that silence before
-    // or after the tone does not lower the pitch.
-    if (crossings > 1) {
-        result.hz = (crossings - 1) * static_cast<double>(MONITOR_RATE) / static_cast<double>(last - first);
-    }
+    result.rms = rms_of(left, 0, left.size());
+    // Over the audible stretch only: the near-silence before a song's first
+    // notes crosses zero at random.
+    auto [begin, end] = audible_span(left, AUDIBLE_LEVEL);
+    result.hz = measure_frequency(left, MONITOR_RATE, begin, end);
     return result;
 }

@@ -30,8 +30,8 @@ int streams_of(const SoundServer& server, pid_t pid);
 // The left side of what left the sink over the given time: its level and
 // pitch.
 struct Monitored {
-    double rms = 0; // full scale 1.0
-    double hz = 0;  // from zero crossings
+    double rms = 0;     // full scale 1.0
+    double hz = 0;      // from zero crossings
     bool heard = false; // the recording came through
 };
 Monitored monitor(const SoundServer& server, double seconds);

@@ -61,8 +61,8 @@ TEST_F(OnASoundServer, StreamOpenOnlyWhileSomethingSoundsAndEveryClickHeardRight
 {
     // One song in two parts, so that what is heard tells where it plays
     // from: a resume that restarted would begin at the first pitch again.
-    make_tone_mp3("music/first.part", FIRST_HZ, FIRST_SECONDS, 48000);
-    make_tone_mp3("music/then.part", THEN_HZ, 60, 48000);
+    make_tone_mp3("music/first.part", {FIRST_HZ, 48000, 1, FIRST_SECONDS, "-b 64"});
+    make_tone_mp3("music/then.part", {THEN_HZ, 48000, 1, 60, "-b 64"});
     write_file("music/song.mp3", read_file("music/first.part") + read_file("music/then.part"));
     std::filesystem::remove("music/first.part");
     std::filesystem::remove("music/then.part");
