@@ -354,9 +354,10 @@ bool audio_system_init(AudioSystem* audio, int channel_count, char* error, int e
         return false;
     }
     // Opened to learn that there is a device and what it plays; later opens
-    // ask for exactly this. It stays open, quiet, until the caller first
-    // settles it: closing waits for SDL to drain two buffers, which is
-    // better spent after the window shows than before.
+    // ask for exactly this. It then stays open and closes as any quiet
+    // device does: closing waits for SDL to drain two buffers, time better
+    // spent after the window shows than before; and a stream closed while
+    // the sound server is still setting it up held the caller for seconds.
     AudioOutput wanted = {REQUESTED_RATE, REQUESTED_CHANNELS, AUDIO_S16SYS};
     AudioOutput output = {};
     if (!open_device(audio, &wanted, &output, error, size)) {
@@ -377,7 +378,7 @@ bool audio_system_init(AudioSystem* audio, int channel_count, char* error, int e
         audio->uses_device = false;
         return false;
     }
-    audio->quiet_frames.store(audio->linger_frames);
+    audio->quiet_frames.store(0);
     audio->device_open.store(true);
     start_callback(audio);
     return true;
