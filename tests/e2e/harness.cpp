@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -61,7 +62,9 @@ std::vector<std::string> environment_with(const std::vector<std::pair<std::strin
         }
     }
     for (const auto& [name, value] : overrides) {
-        env.push_back(name + "=" + value);
+        if (!value.empty()) {
+            env.push_back(name + "=" + value);
+        }
     }
     return env;
 }
@@ -182,7 +185,8 @@ void stop_xserver(XServer* server)
     }
 }
 
-void start_player(Player* player, const XServer& server, const std::string& dir, const std::string& audio_file)
+void start_player(Player* player, const XServer& server, const std::string& dir, const std::string& audio_file,
+                  const Settings& extra)
 {
     player->dir = dir;
     player->audio_file = audio_file;
@@ -202,6 +206,14 @@ void start_player(Player* player, const XServer& server, const std::string& dir,
         leak_options = std::string(given) + ":" + leak_options;
     }
     settings.push_back({"LSAN_OPTIONS", leak_options});
+    for (const auto& [name, value] : extra) {
+        auto same = std::find_if(settings.begin(), settings.end(), [&](const auto& s) { return s.first == name; });
+        if (same != settings.end()) {
+            same->second = value;
+        } else {
+            settings.push_back({name, value});
+        }
+    }
     std::vector<std::string> env = environment_with(settings);
     std::vector<std::string> argv = {KLAMOR_PLAYER_PATH};
     std::vector<char*> args = pointers(&argv);

@@ -13,7 +13,7 @@
 
 // Generous, since two cores may be shared with the rest of the suite; the
 // tests poll, so a fast machine never waits this long.
-constexpr double PATIENCE_SECONDS = 20.0;
+constexpr double PATIENCE_SECONDS = 30.0;
 
 // Polls until the condition holds or the time runs out; returns the last
 // result.
@@ -38,9 +38,14 @@ struct Player {
     int status = -1;        // the exit status once it ended, -2 when killed by a signal
 };
 
+// Environment variables for the player; an empty value unsets one.
+using Settings = std::vector<std::pair<std::string, std::string>>;
+
 // Starts the player in dir. With audio_file empty the dummy audio driver is
-// used, otherwise the disk driver writes there.
-void start_player(Player* player, const XServer& server, const std::string& dir, const std::string& audio_file = "");
+// used, otherwise the disk driver writes there. settings override the
+// harness's own.
+void start_player(Player* player, const XServer& server, const std::string& dir, const std::string& audio_file = "",
+                  const Settings& settings = {});
 // True once the player has ended within the time; its status is then set.
 bool wait_exit(Player* player, double seconds = PATIENCE_SECONDS);
 void kill_player(Player* player);
