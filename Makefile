@@ -2,6 +2,9 @@
 BUILD := build
 ASAN_BUILD := build-asan
 BENCH_BUILD := build-bench
+FUZZ_BUILD := build-fuzz
+# Seconds each fuzz target runs; CI gives each one minute.
+FUZZ_SECONDS := 180
 JOBS := $(shell nproc)
 
 PACKAGES := build-essential cmake pkg-config \
@@ -10,11 +13,13 @@ PACKAGES := build-essential cmake pkg-config \
 	libx11-dev lame mpg123 xvfb xdotool x11-utils imagemagick
 # Only the benchmarks need these: XTest to click the window, perf to profile.
 BENCH_PACKAGES := libxtst-dev linux-perf
+# Only the fuzz targets need these: clang and its libFuzzer.
+FUZZ_PACKAGES := clang libfuzzer-14-dev
 
 # Warnings fail the build in CI.
 CMAKE_FLAGS := $(if $(CI),-DKLAMOR_WERROR=ON,)
 
-.PHONY: all deps bench-deps build run test test-asan bench clean
+.PHONY: all deps bench-deps fuzz-deps build run test test-asan bench fuzz clean
 
 all: build
 
@@ -33,6 +38,9 @@ deps:
 
 bench-deps: deps
 	$(call install_missing,$(BENCH_PACKAGES))
+
+fuzz-deps: deps
+	$(call install_missing,$(FUZZ_PACKAGES))
 
 $(BUILD)/CMakeCache.txt: | deps
 	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
@@ -58,5 +66,12 @@ bench: bench-deps
 	cmake --build $(BENCH_BUILD) -j $(JOBS)
 	./bench/run $(BENCH_BUILD)
 
+# Runs every fuzz target for FUZZ_SECONDS (make fuzz FUZZ_SECONDS=60).
+fuzz: fuzz-deps
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKLAMOR_TESTS=OFF \
+		-DKLAMOR_FUZZ=ON $(CMAKE_FLAGS)
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz_decoder fuzz_list
+	./tests/fuzz/run $(FUZZ_BUILD) $(FUZZ_SECONDS)
+
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD) $(FUZZ_BUILD)
