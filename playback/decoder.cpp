@@ -28,6 +28,11 @@ constexpr int MAX_EMPTY_READS = 64;
 // Format changes within one read; more means the stream is not audio we can
 // follow.
 constexpr int MAX_FORMAT_CHANGES_PER_READ = 4;
+// Reads in a row whose audio is cut short by yet another change of format.
+// Joined files change format once in a while; noise that happens to hold
+// frame headers (a WAV file, random bytes) changes it with nearly every
+// frame, and is not played.
+constexpr int MAX_HASTY_CHANGES = 3;
 constexpr float INT16_SCALE = 32767.0f;
 
 int16_t to_int16(float sample)
@@ -187,6 +192,7 @@ void decode_block(StreamDecoder* d)
         // one; the new one starts with the next read.
         d->decoded_rate = d->next_rate;
         d->decoded_channels = d->next_channels;
+        d->change_follows = result == MPG123_NEW_FORMAT;
         if (result == MPG123_NEW_FORMAT) {
             if (!note_next_format(d)) {
                 d->decoder_ended = true;
@@ -213,6 +219,11 @@ void decode_block(StreamDecoder* d)
         }
         if (frames > 0) {
             d->read_since_audio = 0;
+            d->hasty_changes = d->change_follows ? d->hasty_changes + 1 : 0;
+        }
+        if (d->hasty_changes > MAX_HASTY_CHANGES) {
+            d->decoded_frames = 0;
+            d->decoder_ended = true;
         }
         return;
     }
@@ -290,6 +301,8 @@ bool decoder_open(StreamDecoder* d, const char* path, long device_rate, char* er
     d->next_channels = 0;
     d->decoded_rate = 0;
     d->decoded_channels = 0;
+    d->change_follows = false;
+    d->hasty_changes = 0;
     d->decoded_frames = 0;
     d->decoded_used = 0;
     d->converted_frames = 0;
@@ -341,10 +354,11 @@ bool decoder_open(StreamDecoder* d, const char* path, long device_rate, char* er
         return fail_open(d, error, error_size, path, mpg123_strerror(d->mpg));
     }
 
-    // Success means that audio decodes, not merely that a header was found.
-    // Each pass takes from the file or counts as empty, so the search is
-    // bounded by the reader's limit.
-    while (d->decoded_frames == 0 && !d->decoder_ended) {
+    // Success means that audio decodes, not merely that a header was found,
+    // and that it keeps one format for more than a read. Each pass takes
+    // from the file or counts as empty, so the search is bounded by the
+    // reader's limit.
+    while ((d->decoded_frames == 0 || d->change_follows) && !d->decoder_ended) {
         decode_block(d);
     }
     if (d->decoded_frames == 0) {

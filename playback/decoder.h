@@ -38,6 +38,8 @@ struct StreamDecoder {
     int decoded_channels; // file_rate, file_channels right after a change
     int decoded_frames;
     int decoded_used;
+    bool change_follows; // the format changed right after what decoded holds
+    int hasty_changes;   // reads in a row that change_follows cut short
     int16_t converted[CONVERT_SAMPLES];
     int converted_frames;
     int converted_used;
