@@ -2,6 +2,8 @@
 BUILD := build
 ASAN_BUILD := build-asan
 BENCH_BUILD := build-bench
+# make deb builds from a copy of the tree here, and leaves the .deb here.
+DEB_BUILD := build-deb
 FUZZ_BUILD := build-fuzz
 # Seconds each fuzz target runs; CI gives each one minute.
 FUZZ_SECONDS := 180
@@ -10,16 +12,22 @@ JOBS := $(shell nproc)
 PACKAGES := build-essential cmake pkg-config \
 	libsdl1.2-compat-dev libsdl-ttf2.0-dev libmpg123-dev libsoxr-dev \
 	googletest libgtest-dev libbenchmark-dev \
-	libx11-dev lame mpg123 xvfb xdotool x11-utils imagemagick
+	libx11-dev libpng-dev lame mpg123 xvfb xdotool x11-utils imagemagick
 # Only the benchmarks need these: XTest to click the window, perf to profile.
 BENCH_PACKAGES := libxtst-dev linux-perf
+# Only make deb needs these.
+DEB_PACKAGES := debhelper dpkg-dev
+# The formatter the sources are kept in.
+CLANG_FORMAT := clang-format-14
+FORMAT_PACKAGES := clang-format-14
+SOURCES = $(shell find app browser display playback tests tools bench -name '*.cpp' -o -name '*.h')
 # Only the fuzz targets need these: clang and its libFuzzer.
 FUZZ_PACKAGES := clang libfuzzer-14-dev
 
 # Warnings fail the build in CI.
 CMAKE_FLAGS := $(if $(CI),-DKLAMOR_WERROR=ON,)
 
-.PHONY: all deps bench-deps fuzz-deps build run test test-asan bench fuzz clean
+.PHONY: all deps bench-deps fuzz-deps format-deps build player run install deb test test-asan bench fuzz format format-check clean
 
 all: build
 
@@ -42,6 +50,9 @@ bench-deps: deps
 fuzz-deps: deps
 	$(call install_missing,$(FUZZ_PACKAGES))
 
+format-deps:
+	$(call install_missing,$(FORMAT_PACKAGES))
+
 $(BUILD)/CMakeCache.txt: | deps
 	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
 
@@ -49,8 +60,25 @@ build: deps $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS)
 	@ln -sf $(BUILD)/compile_commands.json compile_commands.json
 
-run: build
+# Only the player, not the suite and the tools.
+player: deps $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS) --target klamor
+
+run: player
 	./$(BUILD)/klamor
+
+# Into /usr/local by default; PREFIX=... and DESTDIR=... as usual.
+install: player
+	DESTDIR=$(DESTDIR) cmake --install $(BUILD) $(if $(PREFIX),--prefix $(PREFIX))
+
+deb: deps
+	$(call install_missing,$(DEB_PACKAGES))
+	rm -rf $(DEB_BUILD)
+	mkdir -p $(DEB_BUILD)/klamor
+	tar -c --exclude-vcs --exclude='./build*' --exclude=./compile_commands.json --exclude='./temp/*' . \
+		| tar -x -C $(DEB_BUILD)/klamor
+	cd $(DEB_BUILD)/klamor && dpkg-buildpackage -us -uc -b
+	@ls $(DEB_BUILD)/klamor_*.deb
 
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
@@ -68,10 +96,16 @@ bench: bench-deps
 
 # Runs every fuzz target for FUZZ_SECONDS (make fuzz FUZZ_SECONDS=60).
 fuzz: fuzz-deps
-	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKLAMOR_TESTS=OFF \
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKLAMOR_TESTS=OFF -DKLAMOR_TOOLS=OFF \
 		-DKLAMOR_FUZZ=ON $(CMAKE_FLAGS)
 	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz_decoder fuzz_list
 	./tests/fuzz/run $(FUZZ_BUILD) $(FUZZ_SECONDS)
 
+format: format-deps
+	$(CLANG_FORMAT) -i $(SOURCES)
+
+format-check: format-deps
+	$(CLANG_FORMAT) --dry-run --Werror $(SOURCES)
+
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD) $(DEB_BUILD) $(FUZZ_BUILD)

@@ -10,8 +10,8 @@
 #include "display/view.h"
 #include "playback/transport.h"
 
-bool start_player(InputState* input, UiState* ui, SongPath* song, SkinSet* skin, Layout* layout,
-                  AudioSystem* audio, TTF_Font** font, char* error, int error_size)
+bool start_player(InputState* input, UiState* ui, SongPath* song, SkinSet* skin, Layout* layout, AudioSystem* audio,
+                  TTF_Font** font, char* error, int error_size)
 {
     *input = InputState{};
     *ui = UiState{};
@@ -46,8 +46,8 @@ bool start_player(InputState* input, UiState* ui, SongPath* song, SkinSet* skin,
     return true;
 }
 
-bool run_frame(InputState* input, UiState* ui, SongPath* song, SkinSet* skin, Layout* layout,
-               AudioSystem* audio, TTF_Font* font, SDL_Color text_colour, char* error, int error_size)
+bool run_frame(InputState* input, UiState* ui, SongPath* song, SkinSet* skin, Layout* layout, AudioSystem* audio,
+               TTF_Font* font, SDL_Color text_colour, char* error, int error_size)
 {
     // Each step reads what the earlier steps of this frame wrote: a click on
     // open sets the view, the scan rewrites the list, then the window is

@@ -1,34 +1,28 @@
 // Pointer sampling, hover regions and event handling.
 #include "app/input.h"
 
+#include "display/layout.h"
+
 namespace {
 
-// The transport row's band and the buttons' ranges in it. The hit regions
-// are fixed and independent of where the lit images are drawn.
-constexpr int ROW_TOP = 100;
-constexpr int ROW_BOTTOM = 130;
-constexpr int ROW_LEFT = 12;
-constexpr int ROW_RIGHT = 126;
-
 struct ButtonRange {
-    int left;
-    int right;
+    ScreenSpan span;
     uint8_t code;
 };
 
 constexpr ButtonRange ROW_BUTTONS[] = {
-    {12, 25, HOVER_PLAY},
-    {39, 53, HOVER_PAUSE},
-    {62, 92, HOVER_STOP},
-    {98, 126, HOVER_OPEN},
+    {PLAY_HOVER, HOVER_PLAY},
+    {PAUSE_HOVER, HOVER_PAUSE},
+    {STOP_HOVER, HOVER_STOP},
+    {OPEN_HOVER, HOVER_OPEN},
 };
+// The row runs from the first button's left end to the last one's right.
+constexpr ScreenSpan ROW_SPAN = {PLAY_HOVER.low, OPEN_HOVER.high};
 
-constexpr int BACK_LEFT = 660;
-constexpr int BACK_RIGHT = 680;
-constexpr int BACK_TOP = 45;
-constexpr int BACK_BOTTOM = 110;
-
-bool within(int value, int low, int high) { return value >= low && value <= high; }
+bool within(int value, ScreenSpan span)
+{
+    return value >= span.low && value <= span.high;
+}
 
 } // namespace
 
@@ -36,19 +30,19 @@ void update_hover(const InputState* input, UiState* ui)
 {
     // In a gap between two buttons of the row the previous frame's code
     // stays, so a click in a gap acts on the button the pointer came from.
-    if (!within(input->mouse_y, ROW_TOP, ROW_BOTTOM)) {
+    if (!within(input->mouse_y, ROW_BAND)) {
         ui->hover_button = HOVER_NONE;
     } else {
         for (const ButtonRange& button : ROW_BUTTONS) {
-            if (within(input->mouse_x, button.left, button.right)) {
+            if (within(input->mouse_x, button.span)) {
                 ui->hover_button = button.code;
             }
         }
     }
-    if (!within(input->mouse_x, ROW_LEFT, ROW_RIGHT)) {
+    if (!within(input->mouse_x, ROW_SPAN)) {
         ui->hover_button = HOVER_NONE;
     }
-    bool on_back = within(input->mouse_y, BACK_TOP, BACK_BOTTOM) && within(input->mouse_x, BACK_LEFT, BACK_RIGHT);
+    bool on_back = within(input->mouse_y, BACK_HOVER_Y) && within(input->mouse_x, BACK_HOVER_X);
     ui->hover_back = on_back ? BACK_HOVERED : BACK_NOT_HOVERED;
 }
 

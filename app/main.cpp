@@ -28,6 +28,9 @@ constexpr EnvironmentDefault SDL_DEFAULTS[] = {
     // always did in SDL 1.2; otherwise the first click after the pointer
     // enters the window may be lost.
     {"SDL_MOUSE_FOCUS_CLICKTHROUGH", "1"},
+    // The window's class, by which docks match it to klamor.desktop; SDL
+    // would take the program's file name, which an install may change.
+    {"SDL_VIDEO_X11_WMCLASS", "klamor"},
 };
 
 } // namespace

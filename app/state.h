@@ -6,8 +6,8 @@
 
 // What the pointer and the event queue said this frame.
 struct InputState {
-    int16_t quit;       // 1 once a quit request was seen; never cleared
-    int16_t mouse_x;    // pointer position sampled this frame, window pixels
+    int16_t quit;    // 1 once a quit request was seen; never cleared
+    int16_t mouse_x; // pointer position sampled this frame, window pixels
     int16_t mouse_y;
     int16_t left_down;  // 1 when this frame's event pressed the left button
     int16_t right_down; // 1 when this frame's event pressed the right button
@@ -45,14 +45,19 @@ struct UiState {
     uint8_t transport;         // TRANSPORT_*
     uint8_t prev_hover_button; // hover codes as they were at the last change
     uint8_t prev_hover_back;
-    uint8_t redraw;            // REDRAW_DUE or 0
+    uint8_t redraw; // REDRAW_DUE or 0
     // Entries drawn by the last list drawing, counted as far as the window
-    // shows and at least past LIST_INDEX_MAX, which is all picking needs.
+    // shows and past the hit grid's highest index, which is all picking
+    // needs.
     int32_t song_count;
 };
 
-// The highest list index the hit grid gives.
-constexpr int LIST_INDEX_MAX = 27;
+// The frame of a click over the open button. The click has already switched
+// the view, so this holds for a click over open in either view.
+inline bool is_open_click(const UiState* ui)
+{
+    return ui->view == VIEW_BROWSER && ui->hover_button == HOVER_OPEN && ui->clicked == 1;
+}
 
 // Every song lives directly in the music folder.
 constexpr char MUSIC_FOLDER[] = "./music";

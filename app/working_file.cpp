@@ -39,8 +39,8 @@ bool begin_working_file(WorkingFileWrite* write, const char* path)
     write->file = nullptr;
     // One fresh file per process, so that two players in one folder never
     // write into the same one.
-    int length = std::snprintf(write->new_path, sizeof write->new_path, "%s.%ld.new", path,
-                               static_cast<long>(getpid()));
+    int length =
+        std::snprintf(write->new_path, sizeof write->new_path, "%s.%ld.new", path, static_cast<long>(getpid()));
     if (length < 0 || length >= static_cast<int>(sizeof write->new_path)) {
         return false;
     }
@@ -48,8 +48,8 @@ bool begin_working_file(WorkingFileWrite* write, const char* path)
     // under this name, is removed, never written through: the file is
     // created afresh or not at all.
     unlink(write->new_path);
-    int fd = open(write->new_path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
-                  WORKING_FILE_MODE);
+    int fd =
+        open(write->new_path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, WORKING_FILE_MODE);
     if (fd < 0) {
         return false;
     }

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "playback/engine.h"
+#include "playback/mixer.h"
 
 namespace {
 
@@ -66,7 +67,7 @@ int main(int argc, char** argv)
 {
     if (argc >= 3 && std::string(argv[1]) == "--refuse") {
         std::vector<AudioSystem> holder(1);
-        char error[ERROR_TEXT_SIZE] = "";
+        char error[AUDIO_ERROR_SIZE] = "";
         if (!audio_system_create(holder.data()) ||
             !audio_system_start(holder.data(), 2, &OUTPUT, false, error, sizeof error)) {
             std::fprintf(stderr, "bench_engine: %s\n", error);
@@ -83,7 +84,7 @@ int main(int argc, char** argv)
     // Heap-held: the engine's record is large and not copyable.
     std::vector<AudioSystem> holder(1);
     AudioSystem* audio = holder.data();
-    char error[ERROR_TEXT_SIZE] = "";
+    char error[AUDIO_ERROR_SIZE] = "";
     if (!audio_system_create(audio) || !audio_system_start(audio, 2, &OUTPUT, false, error, sizeof error)) {
         std::fprintf(stderr, "bench_engine: %s\n", error);
         return 1;

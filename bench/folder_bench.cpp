@@ -15,10 +15,11 @@
 #include <map>
 #include <string>
 
-#include "app/frame.h"
 #include "browser/scan.h"
 #include "display/song_list.h"
 #include "display/view.h"
+#include "tests/player_records.h"
+#include "tests/support.h"
 
 namespace fs = std::filesystem;
 
@@ -30,23 +31,11 @@ namespace {
 // longer than timing them.
 struct Workdirs {
     std::map<int, fs::path> by_size;
-    fs::path home;
 };
 
 fs::path make_workdir(int entries)
 {
-    std::string pattern = (fs::temp_directory_path() / "klamor-bench-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) {
-        std::perror("mkdtemp");
-        std::exit(1);
-    }
-    fs::path dir = pattern;
-    fs::path source = KLAMOR_SOURCE_DIR;
-    fs::create_directories(dir / "skins");
-    fs::create_directory_symlink(source / "skins" / "used", dir / "skins" / "used");
-    fs::create_symlink(source / "GeosansLight.ttf", dir / "GeosansLight.ttf");
-    fs::create_directory(dir / "music");
-    fs::create_directory(dir / "temp");
+    fs::path dir = make_scratch_dir("klamor-bench");
     char name[64];
     for (int i = 0; i < entries; ++i) {
         std::snprintf(name, sizeof name, "track_%06d.mp3", i);
@@ -72,30 +61,15 @@ void enter_workdir(int entries)
 
 void remove_workdirs()
 {
-    fs::current_path(workdirs.home);
-    std::error_code ignored;
     for (const auto& [size, dir] : workdirs.by_size) {
-        fs::remove_all(dir, ignored);
+        leave_scratch_dir(dir);
     }
 }
 
-// The player brought up as at start-up, with the browser window open.
-struct Player {
-    InputState input;
-    UiState ui;
-    SongPath song;
-    SkinSet skin;
-    Layout layout;
-    AudioSystem audio;
-    TTF_Font* font;
-    SDL_Color text_colour;
-};
-
-void start(Player* player)
+void start(PlayerRecords* player)
 {
     char error[ERROR_TEXT_SIZE] = "";
-    if (!start_player(&player->input, &player->ui, &player->song, &player->skin, &player->layout, &player->audio,
-                      &player->font, error, sizeof error)) {
+    if (!start_records(player, error, sizeof error)) {
         std::fprintf(stderr, "bench_folder: %s\n", error);
         std::exit(1);
     }
@@ -122,7 +96,7 @@ void BM_scan_music_folder(benchmark::State& state)
 void BM_draw_song_list(benchmark::State& state)
 {
     enter_workdir(static_cast<int>(state.range(0)));
-    Player player = {};
+    PlayerRecords player = {};
     start(&player);
     press_open(&player.ui);
     scan_music_folder(&player.ui);
@@ -131,7 +105,7 @@ void BM_draw_song_list(benchmark::State& state)
     for (auto _ : state) {
         draw_song_list(&player.skin, &player.layout, &player.ui, player.font, player.text_colour);
     }
-    shut_down_player(&player.audio, player.font);
+    shut_down_records(&player);
 }
 
 // What one click on the open button costs the frame: the scan, the new
@@ -139,7 +113,7 @@ void BM_draw_song_list(benchmark::State& state)
 void BM_open_click(benchmark::State& state)
 {
     enter_workdir(static_cast<int>(state.range(0)));
-    Player player = {};
+    PlayerRecords player = {};
     start(&player);
     char error[ERROR_TEXT_SIZE] = "";
     for (auto _ : state) {
@@ -147,7 +121,7 @@ void BM_open_click(benchmark::State& state)
         scan_music_folder(&player.ui);
         draw_frame(&player.skin, &player.layout, &player.ui, player.font, player.text_colour, error, sizeof error);
     }
-    shut_down_player(&player.audio, player.font);
+    shut_down_records(&player);
 }
 
 constexpr int SMALL_FOLDER = 10000;
@@ -165,7 +139,6 @@ int main(int argc, char** argv)
     // of driver still wins.
     setenv("SDL_VIDEODRIVER", "dummy", 0);
     setenv("SDL_AUDIODRIVER", "dummy", 0);
-    workdirs.home = fs::current_path();
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     remove_workdirs();

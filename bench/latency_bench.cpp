@@ -9,7 +9,6 @@
 //
 // Usage: bench_latency SONG.mp3 RUNS   (prints one latency in ms per run)
 #include <stdlib.h>
-#include <unistd.h>
 
 #include <SDL.h>
 
@@ -23,8 +22,9 @@
 #include <string>
 #include <thread>
 
-#include "app/frame.h"
 #include "playback/transport.h"
+#include "tests/player_records.h"
+#include "tests/support.h"
 
 namespace fs = std::filesystem;
 
@@ -122,33 +122,19 @@ int main(int argc, char** argv)
     const int runs = std::atoi(argv[2]);
 
     // A working directory like the player's, holding the one song.
-    std::string pattern = (fs::temp_directory_path() / "klamor-latency-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) {
-        std::perror("mkdtemp");
-        return 1;
-    }
-    const fs::path dir = pattern;
-    const fs::path source = KLAMOR_SOURCE_DIR;
-    fs::create_directories(dir / "skins");
-    fs::create_directory_symlink(source / "skins" / "used", dir / "skins" / "used");
-    fs::create_symlink(source / "GeosansLight.ttf", dir / "GeosansLight.ttf");
-    fs::create_directory(dir / "music");
-    fs::create_directory(dir / "temp");
-    fs::create_symlink(song_file, dir / "music" / song_file.filename());
+    const std::string dir = make_scratch_dir("klamor-latency");
+    fs::create_symlink(song_file, fs::path(dir) / "music" / song_file.filename());
     fs::current_path(dir);
 
-    InputState input;
-    UiState ui;
-    SongPath song;
-    SkinSet skin;
-    Layout layout;
-    AudioSystem audio = {};
-    TTF_Font* font = nullptr;
+    PlayerRecords player = {};
     char error[ERROR_TEXT_SIZE] = "";
-    if (!start_player(&input, &ui, &song, &skin, &layout, &audio, &font, error, sizeof error)) {
+    if (!start_records(&player, error, sizeof error)) {
         std::fprintf(stderr, "bench_latency: %s\n", error);
         return 1;
     }
+    UiState& ui = player.ui;
+    SongPath& song = player.song;
+    AudioSystem& audio = player.audio;
     std::snprintf(song.text, sizeof song.text, "%s%s", MUSIC_PREFIX, song_file.filename().c_str());
 
     // Clicks land at random moments of the device's period, as a user's do.
@@ -182,9 +168,7 @@ int main(int argc, char** argv)
         update_transport(&ui, &audio, &song);
         ui.clicked = 0;
     }
-    shut_down_player(&audio, font);
-    fs::current_path(source);
-    std::error_code ignored;
-    fs::remove_all(dir, ignored);
+    shut_down_records(&player);
+    leave_scratch_dir(dir);
     return result;
 }

@@ -4,9 +4,13 @@
 // show a given picture by reading its pixels back. Nothing inside the player
 // is instrumented.
 //
-//   bench_xprobe wait PID [WIDTH]        until PID's window is viewable (and WIDTH wide)
-//   bench_xprobe move PID X Y            pointer to window pixel (X, Y)
-//   bench_xprobe click PID X Y           move there, let the hover settle, click
+//   bench_xprobe wait PID [VIEW]         until PID's window is viewable (and shows
+//                                        VIEW: player or browser)
+//   bench_xprobe move PID SPOT           pointer to a spot of the window
+//   bench_xprobe click PID SPOT          move there, let the hover settle, click
+//
+// A SPOT is window pixel X Y, a button (play, stop, open, back), or line N
+// for the list's line N in its first column (the first nine lines).
 //   bench_xprobe start RUNS DIR PROGRAM  exec to first presented frame, RUNS times
 //   bench_xprobe open PID RUNS [STALE LIST]
 //                                        open click to presented browser, RUNS times;
@@ -32,6 +36,8 @@
 #include <thread>
 #include <vector>
 
+#include "display/layout.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -47,13 +53,24 @@ constexpr auto SETTLE_TIME = std::chrono::milliseconds(1500);
 constexpr auto HOVER_SETTLE = std::chrono::milliseconds(100);
 constexpr auto GIVE_UP = std::chrono::seconds(30);
 
-// Window pixels of the buttons the benchmarks click: inside the hover ranges.
-constexpr int OPEN_X = 112;
-constexpr int OPEN_Y = 115;
-constexpr int BACK_X = 670;
-constexpr int BACK_Y = 80;
-constexpr int PLAYER_WIDTH = 300;
-constexpr int BROWSER_WIDTH = 700;
+constexpr ScreenPoint middle_of(ScreenSpan x, ScreenSpan y)
+{
+    return {(x.low + x.high) / 2, (y.low + y.high) / 2};
+}
+
+// The buttons the benchmarks click, in the middle of their hover ranges.
+struct NamedSpot {
+    const char* name;
+    ScreenPoint at;
+};
+constexpr NamedSpot BUTTONS[] = {
+    {"play", middle_of(PLAY_HOVER, ROW_BAND)},
+    {"stop", middle_of(STOP_HOVER, ROW_BAND)},
+    {"open", middle_of(OPEN_HOVER, ROW_BAND)},
+    {"back", middle_of(BACK_HOVER_X, BACK_HOVER_Y)},
+};
+constexpr ScreenPoint OPEN_SPOT = BUTTONS[2].at;
+constexpr ScreenPoint BACK_SPOT = BUTTONS[3].at;
 
 int ignore_x_error(Display*, XErrorEvent*)
 {
@@ -276,7 +293,7 @@ int run_open(Display* display, long pid, int runs, const char* stale, const char
     std::vector<char> reference;
     for (int run = 0; run <= runs; ++run) {
         if (window_width(display, window) == BROWSER_WIDTH) {
-            click(display, window, BACK_X, BACK_Y, true);
+            click(display, window, BACK_SPOT.x, BACK_SPOT.y, true);
             window = wait_window(display, pid, PLAYER_WIDTH);
         }
         if (stale != nullptr && run > 0 && !plant_stale_list(stale, list)) {
@@ -285,7 +302,7 @@ int run_open(Display* display, long pid, int runs, const char* stale, const char
         // Let the back click's drawing finish so that it is not timed.
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         // Timed from the press; nothing moves the pointer until the picture is in.
-        Clock::time_point pressed = click(display, window, OPEN_X, OPEN_Y, false);
+        Clock::time_point pressed = click(display, window, OPEN_SPOT.x, OPEN_SPOT.y, false);
         if (run == 0) {
             reference = settled_picture(display, pid, BROWSER_WIDTH);
         } else {
@@ -295,6 +312,43 @@ int run_open(Display* display, long pid, int runs, const char* stale, const char
         window = wait_window(display, pid, BROWSER_WIDTH);
     }
     return 0;
+}
+
+// Reads a spot from the words of the command line; false when they name none.
+bool read_spot(const std::vector<std::string>& words, ScreenPoint* spot)
+{
+    if (words.size() == 1) {
+        for (const NamedSpot& button : BUTTONS) {
+            if (words[0] == button.name) {
+                *spot = button.at;
+                return true;
+            }
+        }
+        return false;
+    }
+    if (words.size() != 2) {
+        return false;
+    }
+    if (words[0] == "line") {
+        // Inside the first band whose index is the line number.
+        int line = std::atoi(words[1].c_str());
+        if (line < 1 || line > LIST_ROWS) {
+            return false;
+        }
+        int top = BAND_FIRST_TOP;
+        while (top / LIST_ROW_HEIGHT < line && top < BAND_LAST_TOP) {
+            top += BAND_HEIGHT;
+        }
+        *spot = {(GRID_COLUMNS[0].low + GRID_COLUMNS[0].high) / 2, top + BAND_HEIGHT / 2};
+        return true;
+    }
+    *spot = {std::atoi(words[0].c_str()), std::atoi(words[1].c_str())};
+    return true;
+}
+
+int view_width(const std::string& view)
+{
+    return view == "browser" ? BROWSER_WIDTH : (view == "player" ? PLAYER_WIDTH : 0);
 }
 
 } // namespace
@@ -311,15 +365,17 @@ int main(int argc, char** argv)
     XSetErrorHandler(ignore_x_error);
     std::string mode = argc > 1 ? argv[1] : "";
     int result = 2;
+    ScreenPoint spot = {};
     if (mode == "wait" && (argc == 3 || argc == 4)) {
-        wait_window(display, std::atol(argv[2]), argc == 4 ? std::atoi(argv[3]) : 0);
+        wait_window(display, std::atol(argv[2]), argc == 4 ? view_width(argv[3]) : 0);
         result = 0;
-    } else if ((mode == "move" || mode == "click") && argc == 5) {
+    } else if ((mode == "move" || mode == "click") && argc >= 4 &&
+               read_spot(std::vector<std::string>(argv + 3, argv + argc), &spot)) {
         Window window = wait_window(display, std::atol(argv[2]), 0);
         if (mode == "move") {
-            move_pointer(display, window, std::atoi(argv[3]), std::atoi(argv[4]));
+            move_pointer(display, window, spot.x, spot.y);
         } else {
-            click(display, window, std::atoi(argv[3]), std::atoi(argv[4]), true);
+            click(display, window, spot.x, spot.y, true);
         }
         result = 0;
     } else if (mode == "start" && argc == 5) {

@@ -3,51 +3,18 @@
 
 #include <limits.h>
 
-#include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "app/working_file.h"
+#include "browser/scan.h"
+#include "display/layout.h"
 
 namespace {
 
-// The list area begins right of this x; clicks at or left of it never pick.
-constexpr int LIST_AREA_LAST_OUTSIDE_X = 331;
-
-// The hit grid has 11 bands of 10 pixels with tops at 10, 20, ..., 110. Its
-// index is the band top divided by 12, the drawn row pitch, so the grid
-// drifts against the drawn rows; picking follows the grid all the same.
-constexpr int BAND_FIRST_TOP = 10;
-constexpr int BAND_LAST_TOP = 110;
-constexpr int BAND_HEIGHT = 10;
-constexpr int BAND_INDEX_DIVISOR = 12;
-
-struct GridColumn {
-    int left;
-    int right;
-    int index_offset;
-};
-
-// Three pickable columns of nine entries each; the first is 83 pixels wide.
-constexpr GridColumn GRID_COLUMNS[] = {
-    {332, 414, 0},
-    {415, 494, 9},
-    {495, 574, 18},
-};
-
-constexpr int highest_grid_index()
-{
-    int highest = 0;
-    for (const GridColumn& column : GRID_COLUMNS) {
-        highest = std::max(highest, BAND_LAST_TOP / BAND_INDEX_DIVISOR + column.index_offset);
-    }
-    return highest;
-}
-// List drawing counts entries only this far, which the guard must still see.
-static_assert(highest_grid_index() == LIST_INDEX_MAX);
-
-// Songs are recognised by the exact lower-case ending, without the dot.
-constexpr char SONG_ENDING[] = "mp3";
-constexpr size_t SONG_ENDING_LENGTH = sizeof SONG_ENDING - 1;
+// The list area begins at the grid's first column; clicks left of it never
+// pick.
+constexpr int LIST_AREA_LAST_OUTSIDE_X = GRID_COLUMNS[0].low - 1;
 
 // Copies the stream's next line, without its newline, into the name part of
 // song. Returns false when the line cannot name a file directly inside the
@@ -78,20 +45,14 @@ bool read_song_name(FILE* list, SongPath* song)
     return usable;
 }
 
-} // namespace
-
+// Writes the music prefix and a NUL; the bytes after them are left alone.
 void reset_song_path(SongPath* song)
 {
     std::memcpy(song->text, MUSIC_PREFIX, MUSIC_PREFIX_LENGTH + 1);
 }
 
-bool is_mp3_path(const char* text)
-{
-    size_t length = std::strlen(text);
-    return length >= SONG_ENDING_LENGTH &&
-           std::memcmp(text + length - SONG_ENDING_LENGTH, SONG_ENDING, SONG_ENDING_LENGTH) == 0;
-}
-
+// Skips count lines. False when the stream ends first, or a line runs on
+// longer than any path can be, which ends the list there.
 bool skip_lines(FILE* stream, int count)
 {
     for (int skipped = 0; skipped < count; ++skipped) {
@@ -112,20 +73,26 @@ bool skip_lines(FILE* stream, int count)
     return true;
 }
 
+// The list index under a point of the list area, by the fixed hit grid; 0
+// outside the grid.
 int list_index_at(int x, int y)
 {
     for (int top = BAND_FIRST_TOP; top <= BAND_LAST_TOP; top += BAND_HEIGHT) {
         if (y < top || y > top + BAND_HEIGHT - 1) {
             continue;
         }
-        for (const GridColumn& column : GRID_COLUMNS) {
-            if (x >= column.left && x <= column.right) {
-                return top / BAND_INDEX_DIVISOR + column.index_offset;
+        int column_start = 0;
+        for (const ScreenSpan& column : GRID_COLUMNS) {
+            if (x >= column.low && x <= column.high) {
+                return top / LIST_ROW_HEIGHT + column_start;
             }
+            column_start += LIST_ROWS;
         }
     }
     return 0;
 }
+
+} // namespace
 
 void select_song(int index, SongPath* song)
 {

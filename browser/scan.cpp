@@ -1,28 +1,31 @@
-// Scanning the music folder into the list file.
+// Scanning the music folder into the list file, and the filter on its names.
 #include "browser/scan.h"
-
-#include "app/working_file.h"
-#include "browser/pick.h"
 
 #include <dirent.h>
 
 #include <cstdio>
 #include <cstring>
 
+#include "app/working_file.h"
+
 namespace {
+
+// Songs are recognised by the exact lower-case ending, without the dot.
+constexpr char SONG_ENDING[] = "mp3";
+constexpr size_t SONG_ENDING_LENGTH = sizeof SONG_ENDING - 1;
 
 // A dot this far from the end marks a three-character extension, which hides
 // the name unless it is the song ending.
 constexpr size_t EXTENSION_DOT_FROM_END = 4;
 
-bool is_open_click(const UiState* ui)
-{
-    // The click has already switched the view, so a click over the open
-    // button in either view rescans.
-    return ui->view == VIEW_BROWSER && ui->hover_button == HOVER_OPEN && ui->clicked == 1;
-}
-
 } // namespace
+
+bool is_mp3_path(const char* text)
+{
+    size_t length = std::strlen(text);
+    return length >= SONG_ENDING_LENGTH &&
+           std::memcmp(text + length - SONG_ENDING_LENGTH, SONG_ENDING, SONG_ENDING_LENGTH) == 0;
+}
 
 bool is_listed_name(const char* name)
 {

@@ -1,4 +1,4 @@
-// Scanning the music folder into the list file.
+// Scanning the music folder into the list file, and the filter on its names.
 #pragma once
 
 #include "app/state.h"
@@ -10,6 +10,8 @@
 // without a music folder the new list is empty.
 void scan_music_folder(const UiState* ui);
 
+// True for text ending in "mp3", the song ending, dot or no dot.
+bool is_mp3_path(const char* text);
 // True for names ending in "mp3" and for names whose fourth byte from the
 // end is not a dot; a name holding a newline is never listed.
 bool is_listed_name(const char* name);

@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "display/layout.h"
+
 namespace {
 
 // One file per slot from SLOT_SCREEN to SLOT_BROWSER_BG, paths relative to
@@ -22,28 +24,14 @@ constexpr const char* SKIN_FILES[SKIN_FILE_COUNT] = {
     "./skins/used/browser_bg.bmp",
 };
 
-// Pixels of this colour are see-through in the ten button images.
-constexpr Uint8 KEY_RED = 202;
-constexpr Uint8 KEY_GREEN = 2;
-constexpr Uint8 KEY_BLUE = 176;
 constexpr Uint32 KEY_FLAGS = SDL_SRCCOLORKEY | SDL_RLEACCEL;
 // The button images: from the plain play image to the lit back image.
 constexpr int FIRST_KEYED_SLOT = SLOT_PLAY;
 constexpr int LAST_KEYED_SLOT = SLOT_BACK_EN;
 
-// Where each image lands in the window. The positions are not the hover
-// regions: stop sits 5 pixels higher than the row, open 4 pixels right of
-// where its hover range starts, and the browser background leaves column 300
-// to whatever the window holds there.
-constexpr SDL_Rect LAYOUT_POSITIONS[LAYOUT_ENTRY_COUNT] = {
-    {0, 0, 0, 0},    // drumble_bg
-    {301, 0, 0, 0},  // browser_bg
-    {12, 100, 0, 0}, // play_en
-    {39, 100, 0, 0}, // pause_en
-    {62, 95, 0, 0},  // stop_en
-    {102, 98, 0, 0}, // open_en
-    {662, 61, 0, 0}, // back, back_en
-    {332, 15, 0, 0}, // the list cursor's home
+// Where each entry starts out, in LayoutEntry order.
+constexpr ScreenPoint LAYOUT_POSITIONS[LAYOUT_ENTRY_COUNT] = {
+    PLAYER_BG_AT, BROWSER_BG_AT, PLAY_AT, PAUSE_AT, STOP_AT, OPEN_AT, BACK_AT, LIST_HOME,
 };
 
 // What SDL falls back on when it finds no display: they show nothing, so
@@ -164,7 +152,8 @@ bool load_skin(SkinSet* skin, Layout* layout, char* error, int error_size)
     SDL_WM_SetIcon(skin->slots[SLOT_SCREEN], nullptr);
 
     for (int entry = 0; entry < LAYOUT_ENTRY_COUNT; ++entry) {
-        layout->positions[entry] = LAYOUT_POSITIONS[entry];
+        layout->positions[entry] = SDL_Rect{static_cast<Sint16>(LAYOUT_POSITIONS[entry].x),
+                                            static_cast<Sint16>(LAYOUT_POSITIONS[entry].y), 0, 0};
     }
     return true;
 }

@@ -1,4 +1,4 @@
-// The skin bitmaps and the fixed screen positions they are drawn at.
+// The skin bitmaps and the screen positions they are drawn at.
 #pragma once
 
 #include <SDL.h>

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "app/working_file.h"
+#include "display/layout.h"
 
 namespace {
 
@@ -16,15 +17,10 @@ constexpr int LIST_CHUNK_SIZE = 20;
 constexpr int UTF8_CARRY_MAX = 3;
 constexpr int ENTRY_TEXT_SIZE = LIST_CHUNK_SIZE + UTF8_CARRY_MAX;
 
-constexpr Sint16 LIST_HOME_X = 332;
-constexpr Sint16 LIST_HOME_Y = 15;
-constexpr int LIST_ROW_HEIGHT = 12;
-constexpr int LIST_COLUMN_WIDTH = 80;
-// A cursor that moves below this starts the next column: nine rows, the
-// last at y 111.
-constexpr int LIST_LAST_ROW_LIMIT = 112;
-// From the ninth row back up to the first.
-constexpr int LIST_COLUMN_RISE = 96;
+// A cursor that moves below the last row starts the next column, back up
+// at the first row.
+constexpr int LIST_COLUMN_RISE = (LIST_ROWS - 1) * LIST_ROW_HEIGHT;
+constexpr int LIST_LAST_ROW_Y = LIST_HOME.y + LIST_COLUMN_RISE;
 
 // Length of the UTF-8 sequence a lead byte starts, with the range its second
 // byte must lie in so that the sequence is neither overlong, a surrogate nor
@@ -174,13 +170,13 @@ void draw_song_list(SkinSet* skin, Layout* layout, UiState* ui, TTF_Font* font, 
 
         int row_before = y;
         y = row_before + LIST_ROW_HEIGHT;
-        if (y > LIST_LAST_ROW_LIMIT) {
+        if (y > LIST_LAST_ROW_Y) {
             x += LIST_COLUMN_WIDTH;
             y = row_before - LIST_COLUMN_RISE;
         }
         ++ui->song_count;
     }
     std::fclose(file);
-    layout->positions[LIST_POS].x = LIST_HOME_X;
-    layout->positions[LIST_POS].y = LIST_HOME_Y;
+    layout->positions[LIST_POS].x = static_cast<Sint16>(LIST_HOME.x);
+    layout->positions[LIST_POS].y = static_cast<Sint16>(LIST_HOME.y);
 }

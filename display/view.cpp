@@ -31,57 +31,9 @@ bool replace_screen(SkinSet* skin, int width, char* error, int error_size)
         return false;
     }
     // SDL 1.2 hands out a cleared screen, but a compatibility layer may not:
-    // column 300, which no background covers in the browser view, then
-    // showed stale memory instead of a black seam.
+    // the column between the backgrounds, which none covers in the browser view,
+    // then showed stale memory instead of a black seam.
     SDL_FillRect(skin->slots[SLOT_SCREEN], nullptr, 0);
-    return true;
-}
-
-} // namespace
-
-bool switch_view(SkinSet* skin, Layout* layout, UiState* ui, TTF_Font* font, SDL_Color text_colour, char* error,
-                 int error_size)
-{
-    if (ui->view == VIEW_PLAYER) {
-        if (ui->hover_back != BACK_HOVERED || ui->clicked != 1) {
-            return true;
-        }
-        SDL_WM_SetCaption(PLAYER_CAPTION, nullptr);
-        if (!replace_screen(skin, PLAYER_WIDTH, error, error_size)) {
-            return false;
-        }
-        blit_at(skin, SLOT_DRUMBLE_BG, layout, BG_POS);
-        flip_screen(skin);
-    } else if (ui->view == VIEW_BROWSER) {
-        if (ui->hover_button != HOVER_OPEN || ui->clicked != 1) {
-            return true;
-        }
-        SDL_WM_SetCaption(BROWSER_CAPTION, nullptr);
-        if (!replace_screen(skin, BROWSER_WIDTH, error, error_size)) {
-            return false;
-        }
-        blit_at(skin, SLOT_DRUMBLE_BG, layout, BG_POS);
-        blit_at(skin, SLOT_BROWSER_BG, layout, BROWSER_POS);
-        flip_screen(skin);
-        draw_song_list(skin, layout, ui, font, text_colour);
-        blit_at(skin, SLOT_OPEN_EN, layout, OPEN_POS);
-        flip_screen(skin);
-    }
-    return true;
-}
-
-bool draw_frame(SkinSet* skin, Layout* layout, UiState* ui, TTF_Font* font, SDL_Color text_colour, char* error,
-                int error_size)
-{
-    if (!switch_view(skin, layout, ui, font, text_colour, error, error_size)) {
-        return false;
-    }
-    if (skin->slots[SLOT_SCREEN] == nullptr) {
-        std::snprintf(error, error_size, "no window to draw into");
-        return false;
-    }
-    blit_at(skin, SLOT_DRUMBLE_BG, layout, BG_POS);
-    draw_buttons(skin, layout, ui);
     return true;
 }
 
@@ -115,6 +67,54 @@ void draw_buttons(SkinSet* skin, Layout* layout, const UiState* ui)
         break;
     }
     blit_at(skin, ui->hover_back == BACK_HOVERED ? SLOT_BACK_EN : SLOT_BACK, layout, BACK_POS);
+}
+
+} // namespace
+
+bool switch_view(SkinSet* skin, Layout* layout, UiState* ui, TTF_Font* font, SDL_Color text_colour, char* error,
+                 int error_size)
+{
+    if (ui->view == VIEW_PLAYER) {
+        if (ui->hover_back != BACK_HOVERED || ui->clicked != 1) {
+            return true;
+        }
+        SDL_WM_SetCaption(PLAYER_CAPTION, nullptr);
+        if (!replace_screen(skin, PLAYER_WIDTH, error, error_size)) {
+            return false;
+        }
+        blit_at(skin, SLOT_DRUMBLE_BG, layout, BG_POS);
+        flip_screen(skin);
+    } else if (ui->view == VIEW_BROWSER) {
+        if (!is_open_click(ui)) {
+            return true;
+        }
+        SDL_WM_SetCaption(BROWSER_CAPTION, nullptr);
+        if (!replace_screen(skin, BROWSER_WIDTH, error, error_size)) {
+            return false;
+        }
+        blit_at(skin, SLOT_DRUMBLE_BG, layout, BG_POS);
+        blit_at(skin, SLOT_BROWSER_BG, layout, BROWSER_POS);
+        flip_screen(skin);
+        draw_song_list(skin, layout, ui, font, text_colour);
+        blit_at(skin, SLOT_OPEN_EN, layout, OPEN_POS);
+        flip_screen(skin);
+    }
+    return true;
+}
+
+bool draw_frame(SkinSet* skin, Layout* layout, UiState* ui, TTF_Font* font, SDL_Color text_colour, char* error,
+                int error_size)
+{
+    if (!switch_view(skin, layout, ui, font, text_colour, error, error_size)) {
+        return false;
+    }
+    if (skin->slots[SLOT_SCREEN] == nullptr) {
+        std::snprintf(error, error_size, "no window to draw into");
+        return false;
+    }
+    blit_at(skin, SLOT_DRUMBLE_BG, layout, BG_POS);
+    draw_buttons(skin, layout, ui);
+    return true;
 }
 
 void flip_screen(SkinSet* skin)

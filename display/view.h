@@ -5,21 +5,14 @@
 #include <SDL_ttf.h>
 
 #include "app/state.h"
+#include "display/layout.h"
 #include "display/skin.h"
-
-constexpr int PLAYER_WIDTH = 300;
-constexpr int BROWSER_WIDTH = 700;
-constexpr int WINDOW_HEIGHT = 150;
-constexpr int WINDOW_DEPTH = 16;
-constexpr char PLAYER_CAPTION[] = " Klamor: The Drumble Maker BOX";
-constexpr char BROWSER_CAPTION[] = "=> Klamor: Choose your song";
 
 // Re-creates the window when a click asks for another view, then draws the
 // player background and the buttons. Returns false when a window cannot be
 // created; error then names what failed.
-bool draw_frame(SkinSet* skin, Layout* layout, UiState* ui, TTF_Font* font, SDL_Color text_colour,
-                char* error, int error_size);
-bool switch_view(SkinSet* skin, Layout* layout, UiState* ui, TTF_Font* font, SDL_Color text_colour,
-                 char* error, int error_size);
-void draw_buttons(SkinSet* skin, Layout* layout, const UiState* ui);
+bool draw_frame(SkinSet* skin, Layout* layout, UiState* ui, TTF_Font* font, SDL_Color text_colour, char* error,
+                int error_size);
+bool switch_view(SkinSet* skin, Layout* layout, UiState* ui, TTF_Font* font, SDL_Color text_colour, char* error,
+                 int error_size);
 void flip_screen(SkinSet* skin);

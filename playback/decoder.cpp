@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -33,16 +32,6 @@ constexpr int MAX_FORMAT_CHANGES_PER_READ = 4;
 // frame headers (a WAV file, random bytes) changes it with nearly every
 // frame, and is not played.
 constexpr int MAX_HASTY_CHANGES = 3;
-constexpr float INT16_SCALE = 32767.0f;
-
-int16_t to_int16(float sample)
-{
-    float v = sample > 1.0f ? 1.0f : (sample < -1.0f ? -1.0f : sample);
-    if (!(v == v)) {
-        v = 0.0f; // NaN from a damaged frame
-    }
-    return static_cast<int16_t>(std::lrintf(v * INT16_SCALE));
-}
 
 // The decoder's reader: the file in blocks, handed out from memory, and no
 // more than SEARCH_LIMIT_BYTES between two reads that give audio. Past that

@@ -22,19 +22,19 @@ struct StreamDecoder {
     bool file_open; // fd is ours to close
     int fd;
     mpg123_handle* mpg;
-    soxr_t resampler; // nullptr when the file's rate is the device's
-    long file_rate;     // the format the resampler and converted are set up for
-    int file_channels;  // 1 or 2
+    soxr_t resampler;  // nullptr when the file's rate is the device's
+    long file_rate;    // the format the resampler and converted are set up for
+    int file_channels; // 1 or 2
     long device_rate;
     unsigned char input[INPUT_BLOCK_SIZE];
-    int input_length;   // bytes of input that hold file data
-    int input_used;     // of which the decoder has taken this many
-    long long input_end; // the file offset just past input's data
+    int input_length;           // bytes of input that hold file data
+    int input_used;             // of which the decoder has taken this many
+    long long input_end;        // the file offset just past input's data
     long long read_since_audio; // bytes the decoder took since a read last gave audio
-    long next_rate;     // the format the decoder's next read gives
+    long next_rate;             // the format the decoder's next read gives
     int next_channels;
     float decoded[DECODE_SAMPLES];
-    long decoded_rate;  // the format of what decoded holds; it differs from
+    long decoded_rate;    // the format of what decoded holds; it differs from
     int decoded_channels; // file_rate, file_channels right after a change
     int decoded_frames;
     int decoded_used;

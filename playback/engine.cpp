@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <system_error>
 
+#include "playback/mixer.h"
+
 namespace {
 
 // What the player asks SDL for; whatever SDL grants is used as it is.

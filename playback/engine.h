@@ -14,9 +14,11 @@
 #include <mutex>
 #include <thread>
 
-#include "app/state.h"
 #include "playback/decoder.h"
 #include "playback/ring.h"
+
+// Room for one line saying why a stream could not be created.
+constexpr int AUDIO_ERROR_SIZE = 512;
 
 // The most channels a system can be initialised with.
 constexpr int AUDIO_MAX_CHANNELS = 4;
@@ -75,7 +77,7 @@ struct AudioSystem {
     int fade_frames;  // output frames a pause, resume or stop ramp takes
     int ahead_frames; // how far the streaming thread decodes ahead
     uint64_t play_count;
-    char last_error[ERROR_TEXT_SIZE]; // why the last create failed; caller only
+    char last_error[AUDIO_ERROR_SIZE]; // why the last create failed; caller only
     AudioGroup master;
     AudioSound sounds[AUDIO_SOUND_SLOTS];
 
@@ -128,9 +130,6 @@ void audio_group_set_paused(AudioGroup* group, bool paused);
 // Fades out and ends everything playing.
 void audio_group_stop(AudioGroup* group);
 
-// Fills out (bytes long, in the output's format) with the mix of every
-// channel. What the SDL callback runs; no I/O, no locks, no allocation.
-void audio_mix(AudioSystem* audio, uint8_t* out, int bytes);
 // One pass of the streaming thread's work: decode ahead for every playing
 // channel, release every stream that has ended.
 void audio_service_streams(AudioSystem* audio);

@@ -7,11 +7,9 @@
 #include <cmath>
 #include <cstring>
 
-#include "playback/engine.h"
+#include "playback/mixer.h"
 
 namespace {
-
-constexpr float INT16_FULL_SCALE = 32768.0f;
 
 int sample_bytes(uint16_t format)
 {
@@ -43,13 +41,6 @@ void write_silence(uint16_t format, uint8_t* out, int bytes)
         out[i] = is_big_endian(format) ? 0x80 : 0x00;
         out[i + 1] = is_big_endian(format) ? 0x00 : 0x80;
     }
-}
-
-int16_t to_int16(float value)
-{
-    float scaled = value * INT16_FULL_SCALE;
-    scaled = std::clamp(scaled, -32768.0f, 32767.0f);
-    return static_cast<int16_t>(scaled);
 }
 
 void put_sample(uint16_t format, uint8_t* out, int16_t value)
@@ -137,7 +128,7 @@ void mix_sound(AudioSystem* audio, AudioSound* sound, int live, float step)
         if (stopping) {
             fade = std::max(0.0f, fade - step);
         }
-        float gain = audio->gains[i] * fade / INT16_FULL_SCALE;
+        float gain = audio->gains[i] * fade / INT16_SCALE;
         audio->mix[i * RING_CHANNELS] += static_cast<float>(audio->taken[i * RING_CHANNELS]) * gain;
         audio->mix[i * RING_CHANNELS + 1] += static_cast<float>(audio->taken[i * RING_CHANNELS + 1]) * gain;
     }

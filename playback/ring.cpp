@@ -2,6 +2,7 @@
 #include "playback/ring.h"
 
 #include <algorithm>
+#include <cmath>
 
 void ring_reset(AudioRing* ring)
 {
@@ -46,4 +47,13 @@ int ring_read(AudioRing* ring, int16_t* out, int count)
     }
     ring->read_count.store(taken + static_cast<uint32_t>(n), std::memory_order_release);
     return n;
+}
+
+int16_t to_int16(float sample)
+{
+    float v = sample > 1.0f ? 1.0f : (sample < -1.0f ? -1.0f : sample);
+    if (!(v == v)) {
+        v = 0.0f;
+    }
+    return static_cast<int16_t>(std::lrintf(v * INT16_SCALE));
 }

@@ -6,13 +6,8 @@
 namespace {
 
 // A song is chosen when the path holds more than the music folder's prefix.
-// A path without its terminating NUL is treated as no song at all rather
-// than read past its end.
 bool song_chosen(const SongPath* song)
 {
-    if (std::memchr(song->text, '\0', sizeof song->text) == nullptr) {
-        return false;
-    }
     return std::strcmp(song->text, MUSIC_PREFIX) != 0;
 }
 

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "app/frame.h"
+#include "display/layout.h"
 #include "display/skin.h"
 #include "display/song_list.h"
 #include "display/view.h"
@@ -17,7 +19,6 @@
 namespace {
 
 constexpr SDL_Color BLACK = {0, 0, 0, 0};
-
 
 // The colour of an image's pixel as the screen holds it, or -1 where the
 // image is see-through.
@@ -49,7 +50,7 @@ class DrawTest : public ::testing::Test {
     {
         dir_ = enter_scratch_dir();
         ASSERT_TRUE(load_skin(&skin_, &layout_, error_, sizeof error_)) << error_;
-        font_ = TTF_OpenFont("GeosansLight.ttf", 12);
+        font_ = TTF_OpenFont(FONT_PATH, FONT_POINT_SIZE);
         ASSERT_NE(font_, nullptr);
         // What start-up does to create the first window.
         ui_.clicked = 1;
@@ -119,6 +120,20 @@ class DrawTest : public ::testing::Test {
         return ::testing::AssertionSuccess();
     }
 
+    // Whether the screen shows the player background, and nothing over it,
+    // in the given rectangle.
+    ::testing::AssertionResult shows_background(int x0, int y0, int width, int height)
+    {
+        for (int y = y0; y < y0 + height; ++y) {
+            for (int x = x0; x < x0 + width; ++x) {
+                if (pixel_at(screen(), x, y) != in_screen_format(skin_.slots[SLOT_DRUMBLE_BG], x, y, screen())) {
+                    return ::testing::AssertionFailure() << "drawn over at " << x << "," << y;
+                }
+            }
+        }
+        return ::testing::AssertionSuccess();
+    }
+
     std::string dir_;
     SkinSet skin_ = {};
     Layout layout_ = {};
@@ -146,9 +161,6 @@ class ButtonsTest : public DrawTest, public ::testing::WithParamInterface<Button
 TEST_P(ButtonsTest, LightHoverAndTransport)
 {
     const ButtonCase& c = GetParam();
-    ui_.hover_button = c.hover;
-    ui_.transport = c.transport;
-    ASSERT_TRUE(frame()) << error_;
     struct {
         bool lit;
         int lit_slot, plain_slot, pos;
@@ -156,11 +168,26 @@ TEST_P(ButtonsTest, LightHoverAndTransport)
                    {c.pause, SLOT_PAUSE_EN, SLOT_PAUSE, PAUSE_POS},
                    {c.stop, SLOT_STOP_EN, SLOT_STOP, STOP_POS},
                    {c.open, SLOT_OPEN_EN, SLOT_OPEN, OPEN_POS}};
+    // Unlit buttons are the background's own art. Paint it over in a colour
+    // no button image holds, so that an image drawn where none belongs shows.
+    SDL_Surface* bg = skin_.slots[SLOT_DRUMBLE_BG];
+    for (const auto& b : buttons) {
+        SDL_Surface* plain = skin_.slots[b.plain_slot];
+        SDL_Rect place = {layout_.positions[b.pos].x, layout_.positions[b.pos].y, static_cast<Uint16>(plain->w),
+                          static_cast<Uint16>(plain->h)};
+        SDL_FillRect(bg, &place, SDL_MapRGB(bg->format, 0, 255, 0));
+    }
+    ui_.hover_button = c.hover;
+    ui_.transport = c.transport;
+    ASSERT_TRUE(frame()) << error_;
     for (const auto& b : buttons) {
         int x = layout_.positions[b.pos].x;
         int y = layout_.positions[b.pos].y;
-        // Unlit buttons are part of the background.
-        EXPECT_TRUE(shows(b.lit ? b.lit_slot : b.plain_slot, x, y, SLOT_DRUMBLE_BG));
+        if (b.lit) {
+            EXPECT_TRUE(shows(b.lit_slot, x, y, SLOT_DRUMBLE_BG));
+        } else {
+            EXPECT_TRUE(shows_background(x, y, skin_.slots[b.plain_slot]->w, skin_.slots[b.plain_slot]->h));
+        }
     }
 }
 
@@ -182,14 +209,14 @@ TEST_F(DrawTest, KeyColourIsSeeThroughOnlyInButtons)
     // Paint the key colour into the player background where the lit play
     // button has a see-through corner.
     SDL_Surface* bg = skin_.slots[SLOT_DRUMBLE_BG];
-    Uint32 bg_key = SDL_MapRGB(bg->format, 202, 2, 176);
-    SDL_Rect spot = {12, 100, 1, 1};
+    Uint32 bg_key = SDL_MapRGB(bg->format, KEY_RED, KEY_GREEN, KEY_BLUE);
+    SDL_Rect spot = {PLAY_AT.x, PLAY_AT.y, 1, 1};
     SDL_FillRect(bg, &spot, bg_key);
     ASSERT_EQ(in_screen_format(skin_.slots[SLOT_PLAY_EN], 0, 0, screen()), -1);
 
     ui_.hover_button = HOVER_PLAY;
     ASSERT_TRUE(frame());
-    EXPECT_EQ(pixel_at(screen(), 12, 100), SDL_MapRGB(screen()->format, 202, 2, 176));
+    EXPECT_EQ(pixel_at(screen(), PLAY_AT.x, PLAY_AT.y), SDL_MapRGB(screen()->format, KEY_RED, KEY_GREEN, KEY_BLUE));
 }
 
 // ---- views -----------------------------------------------------------------
@@ -205,40 +232,40 @@ std::string caption()
 TEST_F(DrawTest, ViewSwitchesRecreateTheWindow)
 {
     EXPECT_EQ(screen(), SDL_GetVideoSurface());
-    EXPECT_EQ(screen()->w, 300);
-    EXPECT_EQ(screen()->h, 150);
-    EXPECT_EQ(screen()->format->BitsPerPixel, 16);
-    EXPECT_EQ(caption(), " Klamor: The Drumble Maker BOX");
+    EXPECT_EQ(screen()->w, PLAYER_WIDTH);
+    EXPECT_EQ(screen()->h, WINDOW_HEIGHT);
+    EXPECT_EQ(screen()->format->BitsPerPixel, WINDOW_DEPTH);
+    EXPECT_EQ(caption(), PLAYER_CAPTION);
 
     enter_browser();
     EXPECT_EQ(screen(), SDL_GetVideoSurface());
-    EXPECT_EQ(screen()->w, 700);
-    EXPECT_EQ(screen()->h, 150);
-    EXPECT_EQ(screen()->format->BitsPerPixel, 16);
-    EXPECT_EQ(caption(), "=> Klamor: Choose your song");
+    EXPECT_EQ(screen()->w, BROWSER_WIDTH);
+    EXPECT_EQ(screen()->h, WINDOW_HEIGHT);
+    EXPECT_EQ(screen()->format->BitsPerPixel, WINDOW_DEPTH);
+    EXPECT_EQ(caption(), BROWSER_CAPTION);
     // Both backgrounds (the back button over the browser's), the seam
     // between them black, open lit, back lit while hovered.
-    EXPECT_TRUE(shows(SLOT_BROWSER_BG, 301, 0, -1, 662));
-    EXPECT_TRUE(shows(SLOT_OPEN_EN, 102, 98, SLOT_DRUMBLE_BG));
-    for (int y = 0; y < 150; ++y) {
-        ASSERT_EQ(pixel_at(screen(), 300, y), 0u) << y;
+    EXPECT_TRUE(shows(SLOT_BROWSER_BG, BROWSER_BG_AT.x, BROWSER_BG_AT.y, -1, BACK_AT.x));
+    EXPECT_TRUE(shows(SLOT_OPEN_EN, OPEN_AT.x, OPEN_AT.y, SLOT_DRUMBLE_BG));
+    for (int y = 0; y < WINDOW_HEIGHT; ++y) {
+        ASSERT_EQ(pixel_at(screen(), PLAYER_WIDTH, y), 0u) << y;
     }
-    EXPECT_TRUE(shows(SLOT_BACK, 662, 61));
+    EXPECT_TRUE(shows(SLOT_BACK, BACK_AT.x, BACK_AT.y));
     ui_.hover_back = BACK_HOVERED;
     ASSERT_TRUE(frame());
-    EXPECT_TRUE(shows(SLOT_BACK_EN, 662, 61));
+    EXPECT_TRUE(shows(SLOT_BACK_EN, BACK_AT.x, BACK_AT.y));
 
     // A click elsewhere in the browser, or with nothing hovered, keeps it.
     ui_.hover_button = HOVER_STOP;
     ui_.clicked = 1;
     ASSERT_TRUE(frame());
-    EXPECT_EQ(screen()->w, 700);
+    EXPECT_EQ(screen()->w, BROWSER_WIDTH);
     ui_.view = VIEW_PLAYER;
     ui_.hover_back = BACK_NOT_HOVERED;
     ui_.clicked = 1;
     ASSERT_TRUE(frame());
-    EXPECT_EQ(screen()->w, 700);
-    EXPECT_EQ(caption(), "=> Klamor: Choose your song");
+    EXPECT_EQ(screen()->w, BROWSER_WIDTH);
+    EXPECT_EQ(caption(), BROWSER_CAPTION);
 
     // The back button takes it back.
     ui_.hover_back = BACK_HOVERED;
@@ -246,8 +273,8 @@ TEST_F(DrawTest, ViewSwitchesRecreateTheWindow)
     ui_.clicked = 1;
     ASSERT_TRUE(frame());
     EXPECT_EQ(screen(), SDL_GetVideoSurface());
-    EXPECT_EQ(screen()->w, 300);
-    EXPECT_EQ(caption(), " Klamor: The Drumble Maker BOX");
+    EXPECT_EQ(screen()->w, PLAYER_WIDTH);
+    EXPECT_EQ(caption(), PLAYER_CAPTION);
 }
 
 TEST_F(DrawTest, WindowThatCannotBeCreatedIsReported)
@@ -263,7 +290,8 @@ TEST_F(DrawTest, WindowThatCannotBeCreatedIsReported)
     bool drawn = frame();
     setenv("SDL_VIDEODRIVER", saved.c_str(), 1);
     EXPECT_FALSE(drawn);
-    EXPECT_NE(std::string(error_).find("cannot create the 700 x 150 window"), std::string::npos) << error_;
+    std::string expected = "cannot create the " + std::to_string(BROWSER_WIDTH) + " x " + std::to_string(WINDOW_HEIGHT);
+    EXPECT_NE(std::string(error_).find(expected + " window"), std::string::npos) << error_;
     EXPECT_EQ(screen(), nullptr);
     // Later frames and presentation do not touch the missing screen.
     EXPECT_FALSE(frame());
@@ -294,8 +322,8 @@ class SongListTest : public DrawTest {
         SDL_FillRect(screen(), nullptr, white_);
         ui_.song_count = -1;
         draw_song_list(&skin_, &layout_, &ui_, font_, BLACK);
-        EXPECT_EQ(layout_.positions[LIST_POS].x, 332);
-        EXPECT_EQ(layout_.positions[LIST_POS].y, 15);
+        EXPECT_EQ(layout_.positions[LIST_POS].x, LIST_HOME.x);
+        EXPECT_EQ(layout_.positions[LIST_POS].y, LIST_HOME.y);
         return snapshot(screen());
     }
     std::vector<Uint32> draw_list(const std::string& content) { return draw_list(&content); }
@@ -305,14 +333,14 @@ class SongListTest : public DrawTest {
     std::vector<Uint32> draw_expected(const std::vector<std::pair<std::string, bool>>& entries)
     {
         SDL_FillRect(screen(), nullptr, white_);
-        Sint16 y = 15;
+        Sint16 y = LIST_HOME.y;
         for (const auto& [text, utf8] : entries) {
             SDL_Surface* rendered = utf8 ? TTF_RenderUTF8_Blended(font_, text.c_str(), BLACK)
                                          : TTF_RenderText_Blended(font_, text.c_str(), BLACK);
-            SDL_Rect at = {332, y, 0, 0};
+            SDL_Rect at = {LIST_HOME.x, y, 0, 0};
             SDL_UpperBlit(rendered, nullptr, screen(), &at);
             SDL_FreeSurface(rendered);
-            y += 12;
+            y += LIST_ROW_HEIGHT;
         }
         return snapshot(screen());
     }
@@ -380,13 +408,17 @@ TEST_F(SongListTest, FillsColumnsOfNine)
 {
     std::vector<Uint32> pixels = draw_list("a\nb\nc\nd\ne\nf\ng\nh\ni\nj\n");
     EXPECT_EQ(ui_.song_count, 10);
-    for (int row = 0; row < 9; ++row) {
-        EXPECT_TRUE(inked(pixels, 332, 15 + 12 * row, 80, 12)) << "row " << row;
+    const int second_column = LIST_HOME.x + LIST_COLUMN_WIDTH;
+    const int third_column = second_column + LIST_COLUMN_WIDTH;
+    const int third_row = LIST_HOME.y + 2 * LIST_ROW_HEIGHT;
+    for (int row = 0; row < LIST_ROWS; ++row) {
+        EXPECT_TRUE(inked(pixels, LIST_HOME.x, LIST_HOME.y + LIST_ROW_HEIGHT * row, LIST_COLUMN_WIDTH, LIST_ROW_HEIGHT))
+            << "row " << row;
     }
-    EXPECT_TRUE(inked(pixels, 412, 15, 80, 12));
-    EXPECT_FALSE(inked(pixels, 412, 39, 80, 111));
-    EXPECT_FALSE(inked(pixels, 492, 0, 208, 150));
-    EXPECT_FALSE(inked(pixels, 0, 0, 332, 150));
+    EXPECT_TRUE(inked(pixels, second_column, LIST_HOME.y, LIST_COLUMN_WIDTH, LIST_ROW_HEIGHT));
+    EXPECT_FALSE(inked(pixels, second_column, third_row, LIST_COLUMN_WIDTH, WINDOW_HEIGHT - third_row));
+    EXPECT_FALSE(inked(pixels, third_column, 0, BROWSER_WIDTH - third_column, WINDOW_HEIGHT));
+    EXPECT_FALSE(inked(pixels, 0, 0, LIST_HOME.x, WINDOW_HEIGHT));
 }
 
 TEST_F(SongListTest, NewlinesAreNotDrawn)
@@ -436,7 +468,7 @@ TEST_F(SongListTest, LongListsNeverWrapBackIntoTheWindow)
     for (int i = 0; i < 7500; ++i) {
         std::string line = std::to_string(i) + "\n";
         all += line;
-        if (i < 45) {
+        if (i < 5 * LIST_ROWS) {
             visible += line;
         }
     }
@@ -463,12 +495,9 @@ TEST_F(SongListTest, CountingStopsWhereNoPickCanTellTheDifference)
         return out;
     };
     const Case cases[] = {
-        {"27 entries", lines(27, 5), 27},
-        {"28 entries", lines(28, 5), 28},
-        {"44 entries", lines(44, 5), 44},
-        {"46 entries", lines(46, 5), 46},
-        {"long names", lines(30, 40), 90},
-        {"one endless line", std::string(100000, 'x'), 100000 / 19 + 1},
+        {"27 entries", lines(27, 5), 27},  {"28 entries", lines(28, 5), 28},
+        {"44 entries", lines(44, 5), 44},  {"46 entries", lines(46, 5), 46},
+        {"long names", lines(30, 40), 90}, {"one endless line", std::string(100000, 'x'), 100000 / 19 + 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

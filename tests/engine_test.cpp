@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "playback/engine.h"
+#include "playback/mixer.h"
 #include "tests/support.h"
 #include "tests/tone.h"
 
@@ -44,7 +45,7 @@ using Engine = std::unique_ptr<AudioSystem, EngineCloser>;
 Engine start_engine(AudioOutput output = {DEVICE_RATE, 2, AUDIO_S16SYS}, int channels = 2)
 {
     Engine audio(new AudioSystem{});
-    char error[ERROR_TEXT_SIZE] = "";
+    char error[AUDIO_ERROR_SIZE] = "";
     EXPECT_TRUE(audio_system_create(audio.get()));
     EXPECT_TRUE(audio_system_start(audio.get(), channels, &output, false, error, sizeof error)) << error;
     return audio;
@@ -479,7 +480,8 @@ TEST_P(BadFileTest, FailsCleanlyOrPlaysWhatItHolds)
     std::string path = make(c.name);
     int fds_before = open_fd_count();
     Engine audio = start_engine();
-    AudioSound* sound = within_seconds(60.0, [&]() { return audio_create_stream(audio.get(), path.c_str()); });
+    AudioSound* sound =
+        within_seconds(PATIENCE_SECONDS, [&]() { return audio_create_stream(audio.get(), path.c_str()); });
     if (c.expected == Outcome::REFUSED) {
         EXPECT_EQ(sound, nullptr);
         EXPECT_STRNE(audio->last_error, "");
@@ -488,7 +490,7 @@ TEST_P(BadFileTest, FailsCleanlyOrPlaysWhatItHolds)
     }
     if (sound != nullptr) {
         ASSERT_TRUE(audio_play_sound(audio.get(), sound));
-        std::vector<int16_t> out = within_seconds(60.0, [&]() { return render_to_end(audio.get(), 10.0); });
+        std::vector<int16_t> out = within_seconds(PATIENCE_SECONDS, [&]() { return render_to_end(audio.get(), 10.0); });
         EXPECT_EQ(audio_playing_count(audio.get()), 0) << "the stream never ended";
         if (c.expected == Outcome::PLAYS) {
             std::vector<float> left = channel_of(out, 0);
@@ -509,9 +511,9 @@ INSTANTIATE_TEST_SUITE_P(
                       BadFileCase{"RandomBytes", Outcome::REFUSED}, BadFileCase{"TruncatedMidFrame", Outcome::PLAYS},
                       BadFileCase{"DamagedInTheMiddle", Outcome::PLAYS}, BadFileCase{"HugeId3v2Tag", Outcome::PLAYS},
                       BadFileCase{"JunkBeforeTheAudio", Outcome::PLAYS}, BadFileCase{"TagsAtTheEnd", Outcome::PLAYS},
-                      BadFileCase{"Id3FloodBeforeTheAudio", Outcome::REFUSED},
-                      BadFileCase{"Fifo", Outcome::REFUSED}, BadFileCase{"Directory", Outcome::REFUSED},
-                      BadFileCase{"Missing", Outcome::REFUSED}, BadFileCase{"Device", Outcome::REFUSED}),
+                      BadFileCase{"Id3FloodBeforeTheAudio", Outcome::REFUSED}, BadFileCase{"Fifo", Outcome::REFUSED},
+                      BadFileCase{"Directory", Outcome::REFUSED}, BadFileCase{"Missing", Outcome::REFUSED},
+                      BadFileCase{"Device", Outcome::REFUSED}),
     [](const ::testing::TestParamInfo<BadFileCase>& info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------------------
@@ -532,7 +534,7 @@ TEST_F(EngineTest, EveryOperationIsSafeOnASystemThatNeverStarted)
     AudioGroup* group = audio_master_group(created.get());
     EXPECT_FALSE(audio_group_paused(group));
     audio_group_stop(group);
-    char error[ERROR_TEXT_SIZE] = "";
+    char error[AUDIO_ERROR_SIZE] = "";
     AudioOutput silly = {0, 2, AUDIO_S16SYS};
     EXPECT_FALSE(audio_system_start(created.get(), 2, &silly, true, error, sizeof error));
     EXPECT_STRNE(error, "");
@@ -552,7 +554,7 @@ TEST_F(EngineTest, CloseWithStreamsPlayingStopsTheThreadAndReleasesEverything)
     int fds_before = open_fd_count();
     std::string path = tone("tone.mp3", {440, 44100, 2, 3.0, ""});
     auto audio = std::make_unique<AudioSystem>();
-    char error[ERROR_TEXT_SIZE] = "";
+    char error[AUDIO_ERROR_SIZE] = "";
     AudioOutput output = {DEVICE_RATE, 2, AUDIO_S16SYS};
     ASSERT_TRUE(audio_system_create(audio.get()));
     ASSERT_TRUE(audio_system_start(audio.get(), 2, &output, true, error, sizeof error)) << error;
@@ -561,7 +563,7 @@ TEST_F(EngineTest, CloseWithStreamsPlayingStopsTheThreadAndReleasesEverything)
     AudioSound* unplayed = audio_create_stream(audio.get(), path.c_str());
     ASSERT_NE(unplayed, nullptr);
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    within_seconds(30.0, [&]() { audio_system_close(audio.get()); });
+    within_seconds(PATIENCE_SECONDS, [&]() { audio_system_close(audio.get()); });
     EXPECT_EQ(audio_sound_count(audio.get()), 0);
     EXPECT_EQ(open_fd_count(), fds_before);
 }
@@ -577,7 +579,7 @@ TEST_F(EngineTest, DiskDeviceReceivesTheToneAtItsPitch)
     std::string path = tone("tone.mp3", {440, 22050, 1, 0.5, ""});
     int fds_before = open_fd_count();
     auto audio = std::make_unique<AudioSystem>();
-    char error[ERROR_TEXT_SIZE] = "";
+    char error[AUDIO_ERROR_SIZE] = "";
     ASSERT_TRUE(audio_system_create(audio.get()));
     bool started = audio_system_init(audio.get(), 2, error, sizeof error);
     setenv("SDL_AUDIODRIVER", "dummy", 1);

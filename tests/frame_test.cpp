@@ -3,30 +3,9 @@
 
 #include <cstring>
 
-#include "app/frame.h"
+#include "display/layout.h"
+#include "tests/player_records.h"
 #include "tests/support.h"
-
-namespace {
-
-struct Player {
-    InputState input;
-    UiState ui;
-    SongPath song;
-    SkinSet skin;
-    Layout layout;
-    AudioSystem audio;
-    TTF_Font* font;
-};
-
-bool frame(Player* p, char* error)
-{
-    const SDL_Color black = {0, 0, 0, 0};
-    return run_frame(&p->input, &p->ui, &p->song, &p->skin, &p->layout, &p->audio, p->font, black, error,
-                     ERROR_TEXT_SIZE);
-}
-
-
-} // namespace
 
 class Frames : public testing::Test {
   protected:
@@ -34,19 +13,18 @@ class Frames : public testing::Test {
     {
         dir = enter_scratch_dir();
         char error[ERROR_TEXT_SIZE] = "";
-        ASSERT_TRUE(start_player(&p.input, &p.ui, &p.song, &p.skin, &p.layout, &p.audio, &p.font, error, sizeof error))
-            << error;
+        ASSERT_TRUE(start_records(&p, error, sizeof error)) << error;
         SDL_Event drained;
         while (SDL_PollEvent(&drained) != 0) {
         }
     }
     void TearDown() override
     {
-        shut_down_player(&p.audio, p.font);
+        shut_down_records(&p);
         leave_scratch_dir(dir);
     }
     std::string dir;
-    Player p = {};
+    PlayerRecords p = {};
 };
 
 TEST_F(Frames, StartUpShowsThePlayerViewWithNothingChosen)
@@ -64,8 +42,8 @@ TEST_F(Frames, StartUpShowsThePlayerViewWithNothingChosen)
     }
     SDL_Surface* screen = SDL_GetVideoSurface();
     ASSERT_NE(screen, nullptr);
-    EXPECT_EQ(screen->w, 300);
-    EXPECT_EQ(screen->h, 150);
+    EXPECT_EQ(screen->w, PLAYER_WIDTH);
+    EXPECT_EQ(screen->h, WINDOW_HEIGHT);
     EXPECT_EQ(p.skin.slots[SLOT_SCREEN], screen);
 }
 
@@ -81,7 +59,7 @@ TEST_F(Frames, QuitInTheFirstFrameEndsTheLoopAfterThatFrame)
     char error[ERROR_TEXT_SIZE] = "";
     int frames = 0;
     while (p.input.quit == 0 && frames < 10) {
-        ASSERT_TRUE(frame(&p, error)) << error;
+        ASSERT_TRUE(run_records_frame(&p, error, sizeof error)) << error;
         ++frames;
     }
     EXPECT_EQ(frames, 1);

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "app/input.h"
+#include "display/layout.h"
 #include "tests/support.h"
 
 namespace {
@@ -30,27 +31,27 @@ void walk(const std::vector<HoverStep>& path)
     }
 }
 
-
-
 } // namespace
 
 TEST(Hover, ButtonsAndEdgesOfTheTransportRow)
 {
     constexpr uint8_t OFF = BACK_NOT_HOVERED;
+    const int top = ROW_BAND.low;
+    const int bottom = ROW_BAND.high;
     walk({
-        {12, 100, HOVER_PLAY, OFF},
-        {25, 130, HOVER_PLAY, OFF},
-        {39, 115, HOVER_PAUSE, OFF},
-        {53, 115, HOVER_PAUSE, OFF},
-        {62, 115, HOVER_STOP, OFF},
-        {92, 115, HOVER_STOP, OFF},
-        {98, 115, HOVER_OPEN, OFF},
-        {126, 115, HOVER_OPEN, OFF},
-        {127, 115, HOVER_NONE, OFF},
-        {110, 99, HOVER_NONE, OFF},
-        {110, 100, HOVER_OPEN, OFF},
-        {110, 131, HOVER_NONE, OFF},
-        {11, 115, HOVER_NONE, OFF},
+        {PLAY_HOVER.low, top, HOVER_PLAY, OFF},
+        {PLAY_HOVER.high, bottom, HOVER_PLAY, OFF},
+        {PAUSE_HOVER.low, 115, HOVER_PAUSE, OFF},
+        {PAUSE_HOVER.high, 115, HOVER_PAUSE, OFF},
+        {STOP_HOVER.low, 115, HOVER_STOP, OFF},
+        {STOP_HOVER.high, 115, HOVER_STOP, OFF},
+        {OPEN_HOVER.low, 115, HOVER_OPEN, OFF},
+        {OPEN_HOVER.high, 115, HOVER_OPEN, OFF},
+        {OPEN_HOVER.high + 1, 115, HOVER_NONE, OFF},
+        {110, top - 1, HOVER_NONE, OFF},
+        {110, top, HOVER_OPEN, OFF},
+        {110, bottom + 1, HOVER_NONE, OFF},
+        {PLAY_HOVER.low - 1, 115, HOVER_NONE, OFF},
         {-5, 115, HOVER_NONE, OFF},
         {20, -110, HOVER_NONE, OFF},
     });
@@ -76,15 +77,17 @@ TEST(Hover, GapsKeepTheCodeOfWhereThePointerCameFrom)
 
 TEST(Hover, BackButtonRegion)
 {
+    const ScreenSpan x = BACK_HOVER_X;
+    const ScreenSpan y = BACK_HOVER_Y;
     walk({
-        {670, 45, HOVER_NONE, BACK_HOVERED},
-        {670, 110, HOVER_NONE, BACK_HOVERED},
-        {660, 80, HOVER_NONE, BACK_HOVERED},
-        {680, 80, HOVER_NONE, BACK_HOVERED},
-        {670, 111, HOVER_NONE, BACK_NOT_HOVERED},
-        {670, 44, HOVER_NONE, BACK_NOT_HOVERED},
-        {681, 60, HOVER_NONE, BACK_NOT_HOVERED},
-        {659, 60, HOVER_NONE, BACK_NOT_HOVERED},
+        {670, y.low, HOVER_NONE, BACK_HOVERED},
+        {670, y.high, HOVER_NONE, BACK_HOVERED},
+        {x.low, 80, HOVER_NONE, BACK_HOVERED},
+        {x.high, 80, HOVER_NONE, BACK_HOVERED},
+        {670, y.high + 1, HOVER_NONE, BACK_NOT_HOVERED},
+        {670, y.low - 1, HOVER_NONE, BACK_NOT_HOVERED},
+        {x.high + 1, 60, HOVER_NONE, BACK_NOT_HOVERED},
+        {x.low - 1, 60, HOVER_NONE, BACK_NOT_HOVERED},
     });
 }
 
@@ -170,7 +173,8 @@ class Polling : public testing::Test {
     void SetUp() override
     {
         ASSERT_EQ(SDL_Init(SDL_INIT_VIDEO), 0) << SDL_GetError();
-        ASSERT_NE(SDL_SetVideoMode(300, 150, 16, SDL_SWSURFACE), nullptr) << SDL_GetError();
+        ASSERT_NE(SDL_SetVideoMode(PLAYER_WIDTH, WINDOW_HEIGHT, WINDOW_DEPTH, SDL_SWSURFACE), nullptr)
+            << SDL_GetError();
         SDL_Event drained;
         while (SDL_PollEvent(&drained) != 0) {
         }

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "browser/pick.h"
+#include "display/layout.h"
 #include "tests/support.h"
 
 namespace fs = std::filesystem;
@@ -67,6 +68,10 @@ TEST_F(Pick, HitGridPicksTheLineOfItsIndex)
         Outcome outcome;
         int index; // for PICKED; line is max(index, 1)
     };
+    const ScreenSpan first = GRID_COLUMNS[0];
+    const ScreenSpan second = GRID_COLUMNS[1];
+    const ScreenSpan third = GRID_COLUMNS[2];
+    const int grid_bottom = BAND_LAST_TOP + BAND_HEIGHT - 1;
     const Case cases[] = {
         // Bands and columns.
         {350, 25, 1, VIEW_BROWSER, 27, PICKED, 1},
@@ -75,21 +80,21 @@ TEST_F(Pick, HitGridPicksTheLineOfItsIndex)
         {350, 65, 1, VIEW_BROWSER, 27, PICKED, 5},
         {350, 75, 1, VIEW_BROWSER, 27, PICKED, 5},
         {350, 115, 1, VIEW_BROWSER, 27, PICKED, 9},
-        {350, 119, 1, VIEW_BROWSER, 27, PICKED, 9},
-        {332, 29, 1, VIEW_BROWSER, 27, PICKED, 1},
-        {414, 30, 1, VIEW_BROWSER, 27, PICKED, 2},
-        {415, 15, 1, VIEW_BROWSER, 27, PICKED, 9},
+        {350, grid_bottom, 1, VIEW_BROWSER, 27, PICKED, 9},
+        {first.low, 29, 1, VIEW_BROWSER, 27, PICKED, 1},
+        {first.high, 30, 1, VIEW_BROWSER, 27, PICKED, 2},
+        {second.low, 15, 1, VIEW_BROWSER, 27, PICKED, 9},
         {420, 55, 1, VIEW_BROWSER, 27, PICKED, 13},
-        {494, 110, 1, VIEW_BROWSER, 27, PICKED, 18},
-        {495, 20, 1, VIEW_BROWSER, 27, PICKED, 19},
-        {574, 119, 1, VIEW_BROWSER, 27, PICKED, 27},
+        {second.high, BAND_LAST_TOP, 1, VIEW_BROWSER, 27, PICKED, 18},
+        {third.low, 20, 1, VIEW_BROWSER, 27, PICKED, 19},
+        {third.high, grid_bottom, 1, VIEW_BROWSER, 27, PICKED, 27},
         // Outside the grid: index 0, line 1.
-        {575, 50, 1, VIEW_BROWSER, 27, PICKED, 0},
-        {350, 9, 1, VIEW_BROWSER, 27, PICKED, 0},
-        {350, 120, 1, VIEW_BROWSER, 27, PICKED, 0},
+        {third.high + 1, 50, 1, VIEW_BROWSER, 27, PICKED, 0},
+        {350, BAND_FIRST_TOP - 1, 1, VIEW_BROWSER, 27, PICKED, 0},
+        {350, grid_bottom + 1, 1, VIEW_BROWSER, 27, PICKED, 0},
         {350, 125, 1, VIEW_BROWSER, 27, PICKED, 0},
         // Clicks that never pick.
-        {331, 25, 1, VIEW_BROWSER, 27, UNTOUCHED, 0},
+        {first.low - 1, 25, 1, VIEW_BROWSER, 27, UNTOUCHED, 0},
         {100, 115, 1, VIEW_BROWSER, 27, UNTOUCHED, 0},
         {350, 25, 0, VIEW_BROWSER, 27, UNTOUCHED, 0}, // right button or wheel
         {670, 60, 1, VIEW_PLAYER, 27, UNTOUCHED, 0},  // back button: the view has switched already
@@ -98,9 +103,7 @@ TEST_F(Pick, HitGridPicksTheLineOfItsIndex)
         {420, 55, 1, VIEW_BROWSER, 12, CLEARED, 0},
         {350, 15, 1, VIEW_BROWSER, 0, PICKED, 0},
         {350, 25, 1, VIEW_BROWSER, 0, CLEARED, 0},
-        {350, 15, 1, VIEW_BROWSER, -1, CLEARED, 0},
-        {350, 15, 1, VIEW_BROWSER, -128, CLEARED, 0},
-        {574, 119, 1, VIEW_BROWSER, 100000, PICKED, 27},
+        {third.high, grid_bottom, 1, VIEW_BROWSER, 100000, PICKED, 27},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "(" << c.x << ", " << c.y << ") left " << c.left_down << " view "

@@ -8,16 +8,13 @@
 #include <string>
 
 #include "app/state.h"
+#include "display/layout.h"
 #include "display/skin.h"
 #include "tests/support.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-constexpr Uint8 KEY_R = 202;
-constexpr Uint8 KEY_G = 2;
-constexpr Uint8 KEY_B = 176;
 
 void release_skin(SkinSet* skin)
 {
@@ -50,7 +47,7 @@ PixelRgb rgb_at(SDL_Surface* image, int x, int y)
 
 bool is_key(PixelRgb c)
 {
-    return c.r == KEY_R && c.g == KEY_G && c.b == KEY_B;
+    return c.r == KEY_RED && c.g == KEY_GREEN && c.b == KEY_BLUE;
 }
 
 class SkinTest : public ::testing::Test {
@@ -77,21 +74,21 @@ TEST_F(SkinTest, ArtFitsItsPlacesAndHoverRegions)
 {
     EXPECT_EQ(skin_.slots[SLOT_SCREEN]->w, 32);
     EXPECT_EQ(skin_.slots[SLOT_SCREEN]->h, 32);
-    EXPECT_EQ(skin_.slots[SLOT_DRUMBLE_BG]->w, 300);
-    EXPECT_EQ(skin_.slots[SLOT_DRUMBLE_BG]->h, 150);
-    EXPECT_EQ(skin_.slots[SLOT_BROWSER_BG]->w, 399);
-    EXPECT_EQ(skin_.slots[SLOT_BROWSER_BG]->h, 150);
+    EXPECT_EQ(skin_.slots[SLOT_DRUMBLE_BG]->w, PLAYER_WIDTH);
+    EXPECT_EQ(skin_.slots[SLOT_DRUMBLE_BG]->h, WINDOW_HEIGHT);
+    EXPECT_EQ(skin_.slots[SLOT_BROWSER_BG]->w, BROWSER_WIDTH - BROWSER_BG_AT.x);
+    EXPECT_EQ(skin_.slots[SLOT_BROWSER_BG]->h, WINDOW_HEIGHT);
 
     struct Button {
         int plain, lit, pos;
-        int hover_left, hover_right, hover_top, hover_bottom;
+        ScreenSpan hover_x, hover_y;
     };
     const Button buttons[] = {
-        {SLOT_PLAY, SLOT_PLAY_EN, PLAY_POS, 12, 25, 100, 130},
-        {SLOT_PAUSE, SLOT_PAUSE_EN, PAUSE_POS, 39, 53, 100, 130},
-        {SLOT_STOP, SLOT_STOP_EN, STOP_POS, 62, 92, 100, 130},
-        {SLOT_OPEN, SLOT_OPEN_EN, OPEN_POS, 98, 126, 100, 130},
-        {SLOT_BACK, SLOT_BACK_EN, BACK_POS, 660, 680, 45, 110},
+        {SLOT_PLAY, SLOT_PLAY_EN, PLAY_POS, PLAY_HOVER, ROW_BAND},
+        {SLOT_PAUSE, SLOT_PAUSE_EN, PAUSE_POS, PAUSE_HOVER, ROW_BAND},
+        {SLOT_STOP, SLOT_STOP_EN, STOP_POS, STOP_HOVER, ROW_BAND},
+        {SLOT_OPEN, SLOT_OPEN_EN, OPEN_POS, OPEN_HOVER, ROW_BAND},
+        {SLOT_BACK, SLOT_BACK_EN, BACK_POS, BACK_HOVER_X, BACK_HOVER_Y},
     };
     SDL_Surface* bg = skin_.slots[SLOT_DRUMBLE_BG];
     for (const Button& b : buttons) {
@@ -121,7 +118,7 @@ TEST_F(SkinTest, ArtFitsItsPlacesAndHoverRegions)
                 lit_differs = lit_differs || !(l == p);
                 int wx = x0 + x;
                 int wy = y0 + y;
-                EXPECT_TRUE(wx >= b.hover_left && wx <= b.hover_right && wy >= b.hover_top && wy <= b.hover_bottom)
+                EXPECT_TRUE(wx >= b.hover_x.low && wx <= b.hover_x.high && wy >= b.hover_y.low && wy <= b.hover_y.high)
                     << "visible pixel outside the hover region at " << wx << "," << wy;
                 // Unlit transport buttons are never drawn: the background
                 // shows them where the lit images land.

@@ -1,16 +1,18 @@
-// Scratch working directories and file helpers for the tests.
+// Scratch working directories, file helpers, waiting, and SDL pixels and
+// events for the tests and the benchmarks.
 #include "tests/support.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 namespace fs = std::filesystem;
 
@@ -22,12 +24,14 @@ fs::path& start_dir()
     return dir;
 }
 
+constexpr auto POLL_PERIOD = std::chrono::milliseconds(10);
+
 } // namespace
 
-std::string enter_scratch_dir()
+std::string make_scratch_dir(const std::string& label)
 {
     start_dir();
-    std::string pattern = (fs::temp_directory_path() / "klamor-test-XXXXXX").string();
+    std::string pattern = (fs::temp_directory_path() / (label + "-XXXXXX")).string();
     if (mkdtemp(pattern.data()) == nullptr) {
         throw std::runtime_error("mkdtemp failed");
     }
@@ -38,8 +42,14 @@ std::string enter_scratch_dir()
     fs::create_symlink(source / "GeosansLight.ttf", dir / "GeosansLight.ttf");
     fs::create_directory(dir / "music");
     fs::create_directory(dir / "temp");
-    fs::current_path(dir);
     return pattern;
+}
+
+std::string enter_scratch_dir()
+{
+    std::string dir = make_scratch_dir("klamor-test");
+    fs::current_path(dir);
+    return dir;
 }
 
 void leave_scratch_dir(const std::string& path)
@@ -47,6 +57,18 @@ void leave_scratch_dir(const std::string& path)
     fs::current_path(start_dir());
     std::error_code ignored;
     fs::remove_all(path, ignored);
+}
+
+bool wait_until(const std::function<bool()>& condition, double seconds)
+{
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return condition();
+        }
+        std::this_thread::sleep_for(POLL_PERIOD);
+    }
+    return true;
 }
 
 std::string read_file(const std::string& path)

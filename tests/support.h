@@ -1,23 +1,33 @@
-// Shared helpers for the tests: a scratch working directory laid out like
-// the player's own, and small file utilities.
+// What the tests and the benchmarks share: scratch working directories laid
+// out like the player's own, file utilities, waiting, and SDL pixels and
+// events.
 #pragma once
 
 #include <SDL.h>
-#include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <future>
 #include <string>
 #include <vector>
 
-// Creates an empty directory under the system's temporary folder with the
-// skin and font linked in and empty music/ and temp/ folders, and makes it
-// the working directory. Returns its path.
+// Creates a directory under the system's temporary folder, its name starting
+// with label, with the skin and font linked in and empty music/ and temp/
+// folders. Returns its path; throws when it cannot be made.
+std::string make_scratch_dir(const std::string& label);
+// A scratch directory of the tests', made the working directory.
 std::string enter_scratch_dir();
-// Returns to the directory the test started in and removes the scratch one.
+// Returns to the directory the program started in and removes the scratch one.
 void leave_scratch_dir(const std::string& path);
+
+// Generous, since two cores may be shared with the rest of the suite; the
+// callers poll, so a fast machine never waits this long.
+constexpr double PATIENCE_SECONDS = 30.0;
+// Polls until the condition holds or the time runs out; returns the last
+// result.
+bool wait_until(const std::function<bool()>& condition, double seconds = PATIENCE_SECONDS);
 
 std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& content);
@@ -35,7 +45,7 @@ template <typename F> auto within_seconds(double seconds, F work)
 {
     auto done = std::async(std::launch::async, work);
     if (done.wait_for(std::chrono::duration<double>(seconds)) == std::future_status::timeout) {
-        ADD_FAILURE() << "blocked for more than " << seconds << " s";
+        std::fprintf(stderr, "blocked for more than %g s\n", seconds);
         std::fflush(stdout);
         std::_Exit(1);
     }
@@ -45,8 +55,8 @@ template <typename F> auto within_seconds(double seconds, F work)
 // What may stand where the player keeps a working file, put there by
 // accident or on purpose.
 enum class Planted { LINK_TO_OUTSIDE, HARD_LINK_TO_OUTSIDE, LINK_TO_DEV_ZERO, FIFO };
-constexpr Planted ALL_PLANTED[] = {Planted::LINK_TO_OUTSIDE, Planted::HARD_LINK_TO_OUTSIDE,
-                                   Planted::LINK_TO_DEV_ZERO, Planted::FIFO};
+constexpr Planted ALL_PLANTED[] = {Planted::LINK_TO_OUTSIDE, Planted::HARD_LINK_TO_OUTSIDE, Planted::LINK_TO_DEV_ZERO,
+                                   Planted::FIFO};
 const char* planted_name(Planted what);
 // Replaces whatever is at path; outside is an existing file that a link
 // points at.

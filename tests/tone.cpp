@@ -1,3 +1,4 @@
+// Test tones made with lame, and what the tests measure in sound.
 #include "tests/tone.h"
 
 #include <unistd.h>
@@ -8,6 +9,8 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "tools/wav_file.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -15,39 +18,6 @@ namespace {
 constexpr double PI = 3.14159265358979323846;
 // Below full scale, so that neither encoder nor resampler clips.
 constexpr double TONE_AMPLITUDE = 0.5;
-
-void put_u32(std::ofstream* out, uint32_t value)
-{
-    char bytes[4] = {char(value), char(value >> 8), char(value >> 16), char(value >> 24)};
-    out->write(bytes, 4);
-}
-
-void put_u16(std::ofstream* out, uint16_t value)
-{
-    char bytes[2] = {char(value), char(value >> 8)};
-    out->write(bytes, 2);
-}
-
-void write_wav(const std::string& path, const std::vector<int16_t>& samples, int rate, int channels)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    uint32_t data_bytes = static_cast<uint32_t>(samples.size() * 2);
-    out.write("RIFF", 4);
-    put_u32(&out, 36 + data_bytes);
-    out.write("WAVEfmt ", 8);
-    put_u32(&out, 16);
-    put_u16(&out, 1);
-    put_u16(&out, static_cast<uint16_t>(channels));
-    put_u32(&out, static_cast<uint32_t>(rate));
-    put_u32(&out, static_cast<uint32_t>(rate * channels * 2));
-    put_u16(&out, static_cast<uint16_t>(channels * 2));
-    put_u16(&out, 16);
-    out.write("data", 4);
-    put_u32(&out, data_bytes);
-    for (int16_t s : samples) {
-        put_u16(&out, static_cast<uint16_t>(s));
-    }
-}
 
 } // namespace
 
@@ -63,7 +33,9 @@ void make_tone_mp3(const std::string& mp3_path, const ToneRecipe& tone)
         }
     }
     std::string wav_path = mp3_path + ".wav";
-    write_wav(wav_path, samples, tone.rate, tone.channels);
+    if (!write_wav_file(wav_path, samples, tone.rate, tone.channels)) {
+        throw std::runtime_error("cannot write " + wav_path);
+    }
     // lame picks its own output rate for low bit rates unless told to keep
     // the input's.
     char resample[32];
@@ -121,6 +93,17 @@ std::pair<size_t, size_t> audible_span(const std::vector<float>& samples, float 
         }
     }
     return end == 0 ? std::pair<size_t, size_t>{0, 0} : std::pair<size_t, size_t>{begin, end};
+}
+
+double rms_of(const std::vector<float>& samples, size_t begin, size_t end)
+{
+    double sum = 0.0;
+    size_t count = 0;
+    for (size_t i = begin; i < end && i < samples.size(); ++i) {
+        sum += static_cast<double>(samples[i]) * samples[i];
+        ++count;
+    }
+    return count == 0 ? 0.0 : std::sqrt(sum / static_cast<double>(count));
 }
 
 float largest_step(const std::vector<float>& samples, size_t begin, size_t end)

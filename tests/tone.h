@@ -1,5 +1,5 @@
 // Test audio: sine tones synthesised here and encoded to MP3 with lame, and
-// measurements of what the engine puts out.
+// measurements of what the engine or the player puts out.
 #pragma once
 
 #include <cstdint>
@@ -26,6 +26,8 @@ double measure_frequency(const std::vector<float>& samples, int rate, size_t beg
 // Index of the first and one past the last sample whose magnitude exceeds
 // threshold; both 0 when none does.
 std::pair<size_t, size_t> audible_span(const std::vector<float>& samples, float threshold);
+// The root mean square level of [begin, end); full scale 1.0.
+double rms_of(const std::vector<float>& samples, size_t begin, size_t end);
 // The largest difference between neighbouring samples in [begin, end).
 float largest_step(const std::vector<float>& samples, size_t begin, size_t end);
 

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/wav_file.h"
+
 namespace {
 
 constexpr double PI = 3.14159265358979323846;
@@ -463,18 +465,6 @@ Mix render(const Song& song)
     return mix;
 }
 
-void put_u16(std::string* out, uint16_t v)
-{
-    out->push_back(static_cast<char>(v & 0xff));
-    out->push_back(static_cast<char>(v >> 8));
-}
-
-void put_u32(std::string* out, uint32_t v)
-{
-    put_u16(out, static_cast<uint16_t>(v & 0xffff));
-    put_u16(out, static_cast<uint16_t>(v >> 16));
-}
-
 bool write_wav(const std::string& path, const Mix& mix, int channels)
 {
     double peak = 1e-9;
@@ -484,20 +474,8 @@ bool write_wav(const std::string& path, const Mix& mix, int channels)
     }
     double scale = PEAK_LEVEL / peak;
     size_t frames = mix.left.size();
-    uint32_t data_bytes = static_cast<uint32_t>(frames * channels * 2);
-    std::string out;
-    out += "RIFF";
-    put_u32(&out, 36 + data_bytes);
-    out += "WAVEfmt ";
-    put_u32(&out, 16);
-    put_u16(&out, 1); // PCM
-    put_u16(&out, static_cast<uint16_t>(channels));
-    put_u32(&out, static_cast<uint32_t>(mix.rate));
-    put_u32(&out, static_cast<uint32_t>(mix.rate * channels * 2));
-    put_u16(&out, static_cast<uint16_t>(channels * 2));
-    put_u16(&out, 16);
-    out += "data";
-    put_u32(&out, data_bytes);
+    std::vector<int16_t> samples;
+    samples.reserve(frames * channels);
     for (size_t n = 0; n < frames; ++n) {
         double sides[2] = {mix.left[n], mix.right[n]};
         if (channels == 1) {
@@ -505,15 +483,10 @@ bool write_wav(const std::string& path, const Mix& mix, int channels)
         }
         for (int c = 0; c < channels; ++c) {
             double v = std::clamp(sides[c] * scale, -1.0, 1.0);
-            put_u16(&out, static_cast<uint16_t>(static_cast<int16_t>(std::lround(v * 32767))));
+            samples.push_back(static_cast<int16_t>(std::lround(v * 32767)));
         }
     }
-    FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr) {
-        return false;
-    }
-    bool written = std::fwrite(out.data(), 1, out.size(), file) == out.size();
-    return std::fclose(file) == 0 && written;
+    return write_wav_file(path, samples, mix.rate, channels);
 }
 
 std::vector<Song> songs()

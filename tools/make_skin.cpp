@@ -1,17 +1,23 @@
 // Draws the player's skin, "Drumble Maker BOX", into the 13 bitmaps the
-// player loads. Run from the repository root:
+// player loads, and the desktop icons from the window icon's art. Run from
+// the repository root:
 //   make_skin [output folder, default skins/used] [font, default GeosansLight.ttf]
+//             [icon folder, default dist/icons]
 //
 // The art is flat colours only, so that it looks the same in the player's 16
 // bits per pixel. Every image is saved as a 24-bit BMP, so the key colour of
 // the button images stays exact.
 #include <SDL.h>
 #include <SDL_ttf.h>
+#include <png.h>
 
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <string>
+
+#include "display/layout.h"
 
 namespace {
 
@@ -19,8 +25,7 @@ struct Rgb {
     Uint8 r, g, b;
 };
 
-// See-through in the ten button images.
-constexpr Rgb KEY = {202, 2, 176};
+constexpr Rgb KEY = {KEY_RED, KEY_GREEN, KEY_BLUE};
 
 constexpr Rgb PANEL = {36, 40, 52};
 constexpr Rgb PANEL_EDGE_LIGHT = {78, 84, 102};
@@ -44,33 +49,49 @@ constexpr ButtonLook LIT = {{255, 170, 40}, {255, 226, 150}, {176, 100, 12}, {48
 
 enum Symbol { SYMBOL_PLAY, SYMBOL_PAUSE, SYMBOL_STOP, SYMBOL_OPEN, SYMBOL_BACK };
 
-// Where the player draws each lit image, and the face inside it. Faces of
-// the transport row span y 100..129 (the hover band is 100..130); the stop
-// and open images start higher, so their top rows are see-through.
+// Where the player draws each lit image, and the hover range it fills.
+// Faces of the transport row start at the top of the hover band and end at
+// the right end of the hover range; the stop and open images start higher,
+// so their top rows are see-through.
 struct ButtonArt {
     const char* plain;
     const char* lit;
-    int x, y;          // where the image lands in the window
-    int width, height; // image size
-    int face_top;      // first row of the face inside the image
+    ScreenPoint at; // where the image lands in the window
+    ScreenSpan hover;
     Symbol symbol;
 };
 constexpr int FACE_HEIGHT = 30;
+
+int art_width(const ButtonArt& art)
+{
+    return art.hover.high - art.at.x + 1;
+}
+
+// The first row of the face inside the image.
+int art_face_top(const ButtonArt& art)
+{
+    return ROW_BAND.low - art.at.y;
+}
+
+int art_height(const ButtonArt& art)
+{
+    return art_face_top(art) + FACE_HEIGHT;
+}
+
 constexpr ButtonArt TRANSPORT_BUTTONS[] = {
-    {"play.bmp", "play_en.bmp", 12, 100, 14, 30, 0, SYMBOL_PLAY},    // hover x 12..25
-    {"pause.bmp", "pause_en.bmp", 39, 100, 15, 30, 0, SYMBOL_PAUSE}, // hover x 39..53
-    {"stop.bmp", "stop_en.bmp", 62, 95, 31, 35, 5, SYMBOL_STOP},     // hover x 62..92
-    {"open.bmp", "open_en.bmp", 102, 98, 25, 32, 2, SYMBOL_OPEN},    // hover x 98..126
+    {"play.bmp", "play_en.bmp", PLAY_AT, PLAY_HOVER, SYMBOL_PLAY},
+    {"pause.bmp", "pause_en.bmp", PAUSE_AT, PAUSE_HOVER, SYMBOL_PAUSE},
+    {"stop.bmp", "stop_en.bmp", STOP_AT, STOP_HOVER, SYMBOL_STOP},
+    {"open.bmp", "open_en.bmp", OPEN_AT, OPEN_HOVER, SYMBOL_OPEN},
 };
-// Drawn at (662, 61); the hover region is x 660..680, y 45..110.
 constexpr int BACK_WIDTH = 18;
 constexpr int BACK_HEIGHT = 49;
 
-constexpr int PLAYER_WIDTH = 300;
-constexpr int BROWSER_BG_WIDTH = 399;
-constexpr int BROWSER_BG_X = 301;
-constexpr int SKIN_HEIGHT = 150;
+constexpr int BROWSER_BG_WIDTH = BROWSER_WIDTH - BROWSER_BG_AT.x;
 constexpr int ICON_SIZE = 32;
+// The desktop's icon theme sizes; each is drawn at its own size, since a
+// scaled 32-pixel drum would blur.
+constexpr int DESKTOP_ICON_SIZES[] = {16, 32, 48, 64, 128, 256};
 
 SDL_Surface* new_image(int width, int height, Rgb fill)
 {
@@ -185,11 +206,11 @@ void face(SDL_Surface* image, int x, int y, int width, int height, const ButtonL
 void make_transport_buttons(const std::string& folder)
 {
     for (const ButtonArt& art : TRANSPORT_BUTTONS) {
-        SDL_Surface* plain = new_image(art.width, art.height, KEY);
-        face(plain, 0, art.face_top, art.width, FACE_HEIGHT, UNLIT, art.symbol);
+        SDL_Surface* plain = new_image(art_width(art), art_height(art), KEY);
+        face(plain, 0, art_face_top(art), art_width(art), FACE_HEIGHT, UNLIT, art.symbol);
         save(plain, folder, art.plain);
-        SDL_Surface* lit = new_image(art.width, art.height, KEY);
-        face(lit, 0, art.face_top, art.width, FACE_HEIGHT, LIT, art.symbol);
+        SDL_Surface* lit = new_image(art_width(art), art_height(art), KEY);
+        face(lit, 0, art_face_top(art), art_width(art), FACE_HEIGHT, LIT, art.symbol);
         save(lit, folder, art.lit);
     }
 }
@@ -205,9 +226,13 @@ void make_back_buttons(const std::string& folder)
 }
 
 // A drum seen slightly from above, with two crossed sticks; size is the
-// drum's width.
+// drum's width. Its lines are one pixel wide at the window icon's size and
+// grow with the drum.
 void drum(SDL_Surface* image, int x, int y, int size, Rgb skin_colour, Rgb body, Rgb rim)
 {
+    int w = size / 26 > 1 ? size / 26 : 1;
+    // Two-pixel sticks would run together on the smallest drums.
+    int stick = size < 20 ? 1 : 2 * w;
     int a = size / 2;
     int b = size / 6 > 1 ? size / 6 : 1;
     int cx = x + a;
@@ -219,34 +244,34 @@ void drum(SDL_Surface* image, int x, int y, int size, Rgb skin_colour, Rgb body,
         double u = static_cast<double>(i - a) / a;
         int curve = static_cast<int>(std::lround(b * std::sqrt(std::fmax(0.0, 1.0 - u * u))));
         fill(image, x + i, top + depth, 1, curve, body);
-        dot(image, x + i, top + depth + curve, rim);
+        fill(image, x + i, top + depth + curve, 1, w, rim);
     }
     for (int k = 1; k < 6; ++k) {
         int lx = x + k * size / 6;
-        fill(image, lx, top + 2, 1, depth - 2, rim);
+        fill(image, lx, top + 2, w, depth - 2, rim);
     }
     // drum head
     for (int j = -b; j <= b; ++j) {
         double v = static_cast<double>(j) / b;
         int half = static_cast<int>(std::lround(a * std::sqrt(std::fmax(0.0, 1.0 - v * v))));
         fill(image, cx - half, top + j, 2 * half + 1, 1, skin_colour);
-        dot(image, cx - half, top + j, rim);
-        dot(image, cx + half, top + j, rim);
+        fill(image, cx - half, top + j, w, 1, rim);
+        fill(image, cx + half - w + 1, top + j, w, 1, rim);
     }
     // sticks
     for (int i = 0; i < size / 2; ++i) {
-        fill(image, cx - size / 2 + i, top - size / 4 - 2 + i / 2, 2, 2, rim);
-        fill(image, cx + size / 2 - i - 1, top - size / 4 - 2 + i / 2, 2, 2, rim);
+        fill(image, cx - size / 2 + i, top - size / 4 - 2 + i / 2, stick, stick, rim);
+        fill(image, cx + size / 2 - i - stick + 1, top - size / 4 - 2 + i / 2, stick, stick, rim);
     }
 }
 
 void make_player_background(const std::string& folder, TTF_Font* title_font, TTF_Font* small_font)
 {
-    SDL_Surface* bg = new_image(PLAYER_WIDTH, SKIN_HEIGHT, PANEL);
+    SDL_Surface* bg = new_image(PLAYER_WIDTH, WINDOW_HEIGHT, PANEL);
     fill(bg, 0, 0, PLAYER_WIDTH, 1, PANEL_EDGE_LIGHT);
-    fill(bg, 0, 0, 1, SKIN_HEIGHT, PANEL_EDGE_LIGHT);
-    fill(bg, 0, SKIN_HEIGHT - 1, PLAYER_WIDTH, 1, PANEL_EDGE_DARK);
-    fill(bg, PLAYER_WIDTH - 1, 0, 1, SKIN_HEIGHT, PANEL_EDGE_DARK);
+    fill(bg, 0, 0, 1, WINDOW_HEIGHT, PANEL_EDGE_LIGHT);
+    fill(bg, 0, WINDOW_HEIGHT - 1, PLAYER_WIDTH, 1, PANEL_EDGE_DARK);
+    fill(bg, PLAYER_WIDTH - 1, 0, 1, WINDOW_HEIGHT, PANEL_EDGE_DARK);
 
     text(bg, title_font, "Drumble Maker BOX", 14, 6, AMBER);
     text(bg, small_font, "klamor  mp3 player", 16, 33, GREY_TEXT);
@@ -272,7 +297,7 @@ void make_player_background(const std::string& folder, TTF_Font* title_font, TTF
 
     // The four keys, unlit: the lit images land exactly on them.
     for (const ButtonArt& art : TRANSPORT_BUTTONS) {
-        face(bg, art.x, art.y + art.face_top, art.width, FACE_HEIGHT, UNLIT, art.symbol);
+        face(bg, art.at.x, art.at.y + art_face_top(art), art_width(art), FACE_HEIGHT, UNLIT, art.symbol);
     }
     // Speaker grille beside the keys.
     for (int gy = 102; gy <= 128; gy += 4) {
@@ -287,11 +312,11 @@ void make_player_background(const std::string& folder, TTF_Font* title_font, TTF
 
 void make_browser_background(const std::string& folder)
 {
-    SDL_Surface* bg = new_image(BROWSER_BG_WIDTH, SKIN_HEIGHT, PAPER);
-    fill(bg, 0, 0, 2, SKIN_HEIGHT, PAPER_SHADOW);
-    // Guides at the three columns that can be clicked (window x 332, 412, 492).
-    for (int window_x : {332, 412, 492}) {
-        fill(bg, window_x - BROWSER_BG_X, 12, 1, 124, PAPER_GUIDE);
+    SDL_Surface* bg = new_image(BROWSER_BG_WIDTH, WINDOW_HEIGHT, PAPER);
+    fill(bg, 0, 0, 2, WINDOW_HEIGHT, PAPER_SHADOW);
+    // Guides at the three columns that can be clicked.
+    for (int column = 0; column < static_cast<int>(std::size(GRID_COLUMNS)); ++column) {
+        fill(bg, LIST_HOME.x + column * LIST_COLUMN_WIDTH - BROWSER_BG_AT.x, 12, 1, 124, PAPER_GUIDE);
     }
     fill(bg, 2, 11, BROWSER_BG_WIDTH - 2, 1, PAPER_GUIDE);
     fill(bg, 2, 136, BROWSER_BG_WIDTH - 2, 1, PAPER_GUIDE);
@@ -305,12 +330,63 @@ void make_icon(const std::string& folder)
     save(icon, folder, "icon.bmp");
 }
 
+// A square with rounded corners; outside them the icon stays see-through.
+void rounded_square(SDL_Surface* image, int x, int y, int size, int radius, Rgb colour)
+{
+    for (int row = 0; row < size; ++row) {
+        int from_edge = row < radius ? radius - row : (row >= size - radius ? row - (size - radius - 1) : 0);
+        double inside = radius - std::sqrt(std::fmax(0.0, static_cast<double>(radius * radius) -
+                                                              static_cast<double>(from_edge * from_edge)));
+        int inset = from_edge == 0 ? 0 : static_cast<int>(std::lround(inside));
+        fill(image, x + inset, y + row, size - 2 * inset, 1, colour);
+    }
+}
+
+void save_png(SDL_Surface* image, const std::string& path)
+{
+    png_image png = {};
+    png.version = PNG_IMAGE_VERSION;
+    png.width = static_cast<png_uint_32>(image->w);
+    png.height = static_cast<png_uint_32>(image->h);
+    png.format = PNG_FORMAT_RGBA;
+    if (png_image_write_to_file(&png, path.c_str(), 0, image->pixels, image->pitch, nullptr) == 0) {
+        std::fprintf(stderr, "make_skin: cannot write %s: %s\n", path.c_str(), png.message);
+        std::exit(1);
+    }
+    SDL_FreeSurface(image);
+}
+
+// The window icon's drum on a bevelled panel tile, for menus and docks.
+void make_desktop_icons(const std::string& folder)
+{
+    for (int size : DESKTOP_ICON_SIZES) {
+        // Bytes R, G, B, A in memory, as libpng takes them.
+        SDL_Surface* icon =
+            SDL_CreateRGBSurface(SDL_SWSURFACE, size, size, 32, 0x000000FF, 0x0000FF00, 0x00FF0000, 0xFF000000);
+        if (icon == nullptr) {
+            std::fprintf(stderr, "make_skin: %s\n", SDL_GetError());
+            std::exit(1);
+        }
+        SDL_FillRect(icon, nullptr, 0);
+        int radius = size / 8 > 2 ? size / 8 : 2;
+        int edge = size / 32 > 1 ? size / 32 : 1;
+        rounded_square(icon, 0, 0, size, radius, PANEL_EDGE_DARK);
+        rounded_square(icon, 0, 0, size - edge, radius, PANEL_EDGE_LIGHT);
+        rounded_square(icon, edge, edge, size - 2 * edge, radius - edge > 1 ? radius - edge : 1, PANEL);
+        // Where the window icon has its drum, in 32ths of the side.
+        drum(icon, 3 * size / ICON_SIZE, 6 * size / ICON_SIZE, 26 * size / ICON_SIZE, AMBER_PALE, AMBER,
+             PANEL_EDGE_DARK);
+        save_png(icon, folder + "/klamor-" + std::to_string(size) + ".png");
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     std::string folder = argc > 1 ? argv[1] : "skins/used";
     const char* font_path = argc > 2 ? argv[2] : "GeosansLight.ttf";
+    std::string icon_folder = argc > 3 ? argv[3] : "dist/icons";
     if (SDL_Init(0) < 0 || TTF_Init() < 0) {
         std::fprintf(stderr, "make_skin: cannot initialise SDL: %s\n", SDL_GetError());
         return 1;
@@ -322,6 +398,7 @@ int main(int argc, char** argv)
         return 1;
     }
     make_icon(folder);
+    make_desktop_icons(icon_folder);
     make_player_background(folder, title_font, small_font);
     make_transport_buttons(folder);
     make_back_buttons(folder);

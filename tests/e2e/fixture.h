@@ -11,27 +11,36 @@
 #include <thread>
 #include <vector>
 
+#include "display/layout.h"
 #include "tests/e2e/harness.h"
 #include "tests/support.h"
+#include "tests/tone.h"
 
-struct Point {
-    int x;
-    int y;
-};
+using Point = ScreenPoint;
+
+constexpr Point middle_of(ScreenSpan x, ScreenSpan y)
+{
+    return {(x.low + x.high) / 2, (y.low + y.high) / 2};
+}
 
 // Where the user clicks, in window pixels.
-constexpr Point PLAY = {18, 115};
-constexpr Point PAUSE = {46, 115};
-constexpr Point STOP = {77, 115};
-constexpr Point OPEN = {112, 115};
-constexpr Point BACK = {670, 80};
+constexpr Point PLAY = middle_of(PLAY_HOVER, ROW_BAND);
+constexpr Point PAUSE = middle_of(PAUSE_HOVER, ROW_BAND);
+constexpr Point STOP = middle_of(STOP_HOVER, ROW_BAND);
+constexpr Point OPEN = middle_of(OPEN_HOVER, ROW_BAND);
+constexpr Point BACK = middle_of(BACK_HOVER_X, BACK_HOVER_Y);
 constexpr Point AWAY = {200, 40}; // over no button in either view
+
+// A short song for the runs that need one.
+const ToneRecipe E2E_TONE = {440, 44100, 1, 3, "-b 64"};
 
 class WholePlayer : public ::testing::Test {
   protected:
     XServer x;
     Player player;
     std::string dir;
+    // Where the player's working files land.
+    std::string temp_dir = "temp";
 
     void SetUp() override
     {
@@ -89,7 +98,7 @@ class WholePlayer : public ::testing::Test {
     std::vector<std::string> list_lines()
     {
         std::vector<std::string> lines;
-        std::istringstream in(read_file("temp/temporaire.txt"));
+        std::istringstream in(read_file(temp_dir + "/temporaire.txt"));
         for (std::string line; std::getline(in, line);) {
             lines.push_back(line);
         }
@@ -100,8 +109,6 @@ class WholePlayer : public ::testing::Test {
     // the first nine), and waits for the choice file to record it.
     void pick_line_of(const std::string& name)
     {
-        // The top of a band whose index (top / 12) is the line number.
-        const int BAND_FOR_LINE[] = {10, 20, 30, 40, 50, 60, 80, 90, 100, 110};
         std::vector<std::string> lines = list_lines();
         int line = 0;
         for (size_t i = 0; i < lines.size(); ++i) {
@@ -109,10 +116,15 @@ class WholePlayer : public ::testing::Test {
                 line = static_cast<int>(i) + 1;
             }
         }
-        ASSERT_TRUE(line >= 1 && line <= 9) << name << " is not in the first column";
-        click_on({350, BAND_FOR_LINE[line] + 5});
+        ASSERT_TRUE(line >= 1 && line <= LIST_ROWS) << name << " is not in the first column";
+        // The first band whose index is the line number.
+        int top = BAND_FIRST_TOP;
+        while (top / LIST_ROW_HEIGHT < line) {
+            top += BAND_HEIGHT;
+        }
+        click_on({350, top + 5});
         std::string expected = "./music/" + name + "\n" + std::to_string(line);
-        ASSERT_TRUE(wait_until([&] { return read_file("temp/datest.txt") == expected; }));
+        ASSERT_TRUE(wait_until([&] { return read_file(temp_dir + "/datest.txt") == expected; }));
     }
 
     // The player still answers: the stop button lights under the pointer
@@ -121,9 +133,9 @@ class WholePlayer : public ::testing::Test {
     {
         Image stop_lit = load_skin_bitmap("stop_en.bmp");
         move_to(AWAY);
-        EXPECT_TRUE(wait_for_screen([&](const Image& s) { return !shows_bitmap(s, stop_lit, 62, 95); }));
+        EXPECT_TRUE(wait_for_screen([&](const Image& s) { return !shows_bitmap(s, stop_lit, STOP_AT.x, STOP_AT.y); }));
         move_to(STOP);
-        EXPECT_TRUE(wait_for_screen([&](const Image& s) { return shows_bitmap(s, stop_lit, 62, 95); }));
+        EXPECT_TRUE(wait_for_screen([&](const Image& s) { return shows_bitmap(s, stop_lit, STOP_AT.x, STOP_AT.y); }));
         move_to(AWAY);
     }
 

@@ -11,9 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -22,15 +20,17 @@
 #include <stdexcept>
 #include <thread>
 
+#include "display/layout.h"
+#include "tests/tone.h"
+
 extern char** environ;
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr int POLL_MILLISECONDS = 20;
-// The key colour of the button images: drawn transparent.
-constexpr uint32_t KEY_COLOUR = 0xCA02B0; // (202, 2, 176)
+// The key colour of the button images as 0xRRGGBB: drawn transparent.
+constexpr uint32_t KEY_COLOUR = (uint32_t{KEY_RED} << 16) | (uint32_t{KEY_GREEN} << 8) | KEY_BLUE;
 
 // A window can vanish between finding and reading it (a view switch
 // re-creates it); such errors must fail the read, not end the test program.
@@ -62,9 +62,7 @@ std::vector<std::string> environment_with(const std::vector<std::pair<std::strin
         }
     }
     for (const auto& [name, value] : overrides) {
-        if (!value.empty()) {
-            env.push_back(name + "=" + value);
-        }
+        env.push_back(name + "=" + value);
     }
     return env;
 }
@@ -104,18 +102,6 @@ std::string xdotool_window(Window window)
 }
 
 } // namespace
-
-bool wait_until(const std::function<bool()>& condition, double seconds)
-{
-    auto deadline = Clock::now() + std::chrono::duration<double>(seconds);
-    while (!condition()) {
-        if (Clock::now() > deadline) {
-            return condition();
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(POLL_MILLISECONDS));
-    }
-    return true;
-}
 
 bool start_xserver(XServer* server, std::string* why)
 {
@@ -185,19 +171,15 @@ void stop_xserver(XServer* server)
     }
 }
 
-void start_player(Player* player, const XServer& server, const std::string& dir, const std::string& audio_file,
-                  const Settings& extra)
+std::vector<std::string> player_settings(const XServer& server, const std::string& audio_file)
 {
-    player->dir = dir;
-    player->audio_file = audio_file;
-    player->status = -1;
-    std::vector<std::pair<std::string, std::string>> settings = {
-        {"DISPLAY", ":" + std::to_string(server.number)},
-        {"SDL_VIDEODRIVER", "x11"},
-        {"SDL_AUDIODRIVER", audio_file.empty() ? "dummy" : "disk"},
+    std::vector<std::string> settings = {
+        "DISPLAY=:" + std::to_string(server.number),
+        "SDL_VIDEODRIVER=x11",
+        std::string("SDL_AUDIODRIVER=") + (audio_file.empty() ? "dummy" : "disk"),
     };
     if (!audio_file.empty()) {
-        settings.push_back({"SDL_DISKAUDIOFILE", audio_file});
+        settings.push_back("SDL_DISKAUDIOFILE=" + audio_file);
     }
     // Only matters when the player is built with the sanitizers.
     std::string leak_options =
@@ -205,17 +187,26 @@ void start_player(Player* player, const XServer& server, const std::string& dir,
     if (const char* given = std::getenv("LSAN_OPTIONS")) {
         leak_options = std::string(given) + ":" + leak_options;
     }
-    settings.push_back({"LSAN_OPTIONS", leak_options});
-    for (const auto& [name, value] : extra) {
-        auto same = std::find_if(settings.begin(), settings.end(), [&](const auto& s) { return s.first == name; });
-        if (same != settings.end()) {
-            same->second = value;
-        } else {
-            settings.push_back({name, value});
-        }
+    settings.push_back("LSAN_OPTIONS=" + leak_options);
+    return settings;
+}
+
+void start_player(Player* player, const XServer& server, const std::string& dir, const std::string& audio_file)
+{
+    player->audio_file = audio_file;
+    std::vector<std::pair<std::string, std::string>> overrides;
+    for (const std::string& setting : player_settings(server, audio_file)) {
+        size_t equals = setting.find('=');
+        overrides.push_back({setting.substr(0, equals), setting.substr(equals + 1)});
     }
-    std::vector<std::string> env = environment_with(settings);
-    std::vector<std::string> argv = {KLAMOR_PLAYER_PATH};
+    start_program(player, dir, dir, {KLAMOR_PLAYER_PATH}, environment_with(overrides));
+}
+
+void start_program(Player* player, const std::string& dir, const std::string& cwd, std::vector<std::string> argv,
+                   std::vector<std::string> env)
+{
+    player->dir = dir;
+    player->status = -1;
     std::vector<char*> args = pointers(&argv);
     std::vector<char*> envp = pointers(&env);
     std::string out_path = dir + "/stdout.txt";
@@ -227,7 +218,7 @@ void start_player(Player* player, const XServer& server, const std::string& dir,
         int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         dup2(out, STDOUT_FILENO);
         dup2(err, STDERR_FILENO);
-        if (chdir(dir.c_str()) != 0) {
+        if (chdir(cwd.c_str()) != 0) {
             _exit(126);
         }
         execve(args[0], args.data(), envp.data());
@@ -473,38 +464,6 @@ void send_close_request(const XServer& server, Window window)
     XFlush(server.display);
 }
 
-void make_tone_mp3(const std::string& path, double hz, double seconds, int rate)
-{
-    std::string wav_path = path + ".wav";
-    int frames = static_cast<int>(seconds * rate);
-    std::string wav = "RIFF____WAVEfmt ";
-    auto put = [&wav](uint32_t value, int bytes) {
-        for (int i = 0; i < bytes; ++i) {
-            wav.push_back(static_cast<char>(value >> (8 * i) & 0xff));
-        }
-    };
-    put(16, 4);
-    put(1, 2); // PCM
-    put(1, 2); // mono
-    put(rate, 4);
-    put(rate * 2, 4);
-    put(2, 2);
-    put(16, 2);
-    wav += "data";
-    put(frames * 2, 4);
-    for (int n = 0; n < frames; ++n) {
-        put(static_cast<uint16_t>(static_cast<int16_t>(12000 * std::sin(2 * M_PI * hz * n / rate))), 2);
-    }
-    uint32_t riff = static_cast<uint32_t>(wav.size() - 8);
-    std::memcpy(&wav[4], &riff, 4);
-    std::ofstream(wav_path, std::ios::binary) << wav;
-    std::string command = "lame --quiet -b 64 '" + wav_path + "' '" + path + "'";
-    if (std::system(command.c_str()) != 0) {
-        throw std::runtime_error("lame failed for " + path);
-    }
-    std::remove(wav_path.c_str());
-}
-
 Heard listen(const std::string& audio_file, double seconds)
 {
     Heard heard;
@@ -525,22 +484,8 @@ Heard listen(const std::string& audio_file, double seconds)
         return heard;
     }
     heard.enough = true;
-    double sum = 0;
-    int crossings = 0;
-    bool above = samples[0] >= 0;
-    for (long n = 0; n < frames; ++n) {
-        double v = samples[static_cast<size_t>(n) * 2] / 32768.0;
-        sum += v * v;
-        // A little hysteresis, so that noise around zero does not count.
-        if (above && v < -0.01) {
-            above = false;
-            ++crossings;
-        } else if (!above && v > 0.01) {
-            above = true;
-            ++crossings;
-        }
-    }
-    heard.rms = std::sqrt(sum / frames);
-    heard.hz = crossings / 2.0 / seconds;
+    std::vector<float> left = channel_of(samples, 0);
+    heard.rms = rms_of(left, 0, left.size());
+    heard.hz = measure_frequency(left, AUDIO_RATE, 0, left.size());
     return heard;
 }

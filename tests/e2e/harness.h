@@ -11,13 +11,7 @@
 #include <string>
 #include <vector>
 
-// Generous, since two cores may be shared with the rest of the suite; the
-// tests poll, so a fast machine never waits this long.
-constexpr double PATIENCE_SECONDS = 30.0;
-
-// Polls until the condition holds or the time runs out; returns the last
-// result.
-bool wait_until(const std::function<bool()>& condition, double seconds = PATIENCE_SECONDS);
+#include "tests/support.h"
 
 // A private X server on a free display number.
 struct XServer {
@@ -38,14 +32,16 @@ struct Player {
     int status = -1;        // the exit status once it ended, -2 when killed by a signal
 };
 
-// Environment variables for the player; an empty value unsets one.
-using Settings = std::vector<std::pair<std::string, std::string>>;
-
 // Starts the player in dir. With audio_file empty the dummy audio driver is
-// used, otherwise the disk driver writes there. settings override the
-// harness's own.
-void start_player(Player* player, const XServer& server, const std::string& dir, const std::string& audio_file = "",
-                  const Settings& settings = {});
+// used, otherwise the disk driver writes there.
+void start_player(Player* player, const XServer& server, const std::string& dir, const std::string& audio_file = "");
+// Starts any program from the working directory cwd with exactly the
+// environment given; its output goes to files in dir, as the player's does.
+void start_program(Player* player, const std::string& dir, const std::string& cwd, std::vector<std::string> argv,
+                   std::vector<std::string> env);
+// What start_player gives the player: the display, SDL's drivers and
+// the sanitizers' settings.
+std::vector<std::string> player_settings(const XServer& server, const std::string& audio_file = "");
 // True once the player has ended within the time; its status is then set.
 bool wait_exit(Player* player, double seconds = PATIENCE_SECONDS);
 void kill_player(Player* player);
@@ -92,14 +88,11 @@ void press_key(const XServer& server, Window window, const std::string& key);
 // What a window manager sends when the user closes the window.
 void send_close_request(const XServer& server, Window window);
 
-// Writes a sine tone as an MP3, through lame.
-void make_tone_mp3(const std::string& path, double hz, double seconds, int rate = 44100);
-
 // What the disk audio driver wrote most recently: the level and the pitch of
 // the left side over the last stretch of the given length.
 struct Heard {
     double rms = 0;      // full scale 1.0
-    double hz = 0;       // from zero crossings
+    double hz = 0;       // from the zero crossings
     bool enough = false; // the file held that much audio
 };
 

@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 
@@ -21,7 +22,7 @@ namespace {
 
 TEST_F(WholePlayer, HostileMusicFolderNeverStopsThePlayer)
 {
-    make_tone_mp3("tone.mp3", 440, 3);
+    make_tone_mp3("tone.mp3", E2E_TONE);
     std::string tone = read_file("tone.mp3");
     fs::remove("tone.mp3");
 
@@ -56,8 +57,8 @@ TEST_F(WholePlayer, HostileMusicFolderNeverStopsThePlayer)
     std::vector<std::string> lines = list_lines();
 
     // Every band of the first column: pick, play, stop.
-    for (int top = 10; top <= 110; top += 10) {
-        int index = top / 12;
+    for (int top = BAND_FIRST_TOP; top <= BAND_LAST_TOP; top += BAND_HEIGHT) {
+        int index = top / LIST_ROW_HEIGHT;
         std::string name = lines[std::max(index, 1) - 1];
         SCOPED_TRACE("line " + std::to_string(std::max(index, 1)) + ": " + name);
         bool song = name.size() >= 3 && name.compare(name.size() - 3, 3, "mp3") == 0;
@@ -75,12 +76,12 @@ TEST_F(WholePlayer, HostileMusicFolderNeverStopsThePlayer)
 
 TEST_F(WholePlayer, WithoutATempFolderTheBrowserIsEmptyButAlive)
 {
-    make_tone_mp3("music/tone.mp3", 440, 3);
+    make_tone_mp3("music/tone.mp3", E2E_TONE);
     fs::remove_all("temp");
     ASSERT_NE(launch(), 0u);
     click_on(OPEN);
     WindowLook look;
-    ASSERT_TRUE(wait_for_width(x, player, 700, &look));
+    ASSERT_TRUE(wait_for_width(x, player, BROWSER_WIDTH, &look));
     click_on({350, 15});
     click_on(PLAY);
     expect_hover_still_redraws();
@@ -113,14 +114,14 @@ TEST_F(WholePlayer, AFloodOfClicksIsWorkedThroughAndTheRunEndsCleanly)
     move_to(OPEN);
     click(x, 1, 300);
     WindowLook look;
-    ASSERT_TRUE(wait_for_width(x, player, 700, &look));
+    ASSERT_TRUE(wait_for_width(x, player, BROWSER_WIDTH, &look));
     expect_hover_still_redraws();
     quit_with_escape();
 }
 
 TEST_F(WholePlayer, HostileTempFolderNeitherHoldsNorClobbers)
 {
-    make_tone_mp3("music/tone.mp3", 440, 2);
+    make_tone_mp3("music/tone.mp3", E2E_TONE);
     const std::string outside = "outside.txt";
     const std::string kept = "the user's own file\n";
     write_file(outside, kept);
@@ -185,8 +186,28 @@ TEST_F(WholePlayer, XServerGoingAwayEndsThePlayerWithStatusOne)
 
 TEST_F(WholePlayer, NoDisplayIsOneLineAndStatusOneUnlessTheUserNamesADriver)
 {
-    Settings no_display = {{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}, {"SDL_VIDEODRIVER", ""}};
-    start_player(&player, x, dir, "", no_display);
+    // The harness's settings and the test's own environment, without any
+    // display or video driver.
+    std::vector<std::string> no_display;
+    auto names_a_display = [](const std::string& setting) {
+        for (const char* name : {"DISPLAY=", "WAYLAND_DISPLAY=", "SDL_VIDEODRIVER="}) {
+            if (setting.rfind(name, 0) == 0) {
+                return true;
+            }
+        }
+        return false;
+    };
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        if (!names_a_display(*entry)) {
+            no_display.push_back(*entry);
+        }
+    }
+    for (const std::string& setting : player_settings(x)) {
+        if (!names_a_display(setting)) {
+            no_display.push_back(setting);
+        }
+    }
+    start_program(&player, dir, dir, {KLAMOR_PLAYER_PATH}, no_display);
     ASSERT_TRUE(wait_exit(&player)) << "the player ran on without a display";
     EXPECT_EQ(player.status, 1);
     std::string err = player_stderr(player);
@@ -195,8 +216,8 @@ TEST_F(WholePlayer, NoDisplayIsOneLineAndStatusOneUnlessTheUserNamesADriver)
 
     // A driver the user names is used, window or not: the player runs until
     // told to stop. SDL turns SIGTERM into a quit request once it is up.
-    no_display.back().second = "dummy";
-    start_player(&player, x, dir, "", no_display);
+    no_display.push_back("SDL_VIDEODRIVER=dummy");
+    start_program(&player, dir, dir, {KLAMOR_PLAYER_PATH}, no_display);
     std::string status_path = "/proc/" + std::to_string(player.pid) + "/status";
     auto catches_term = [&] {
         std::istringstream in(read_file(status_path));

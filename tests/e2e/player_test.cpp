@@ -11,9 +11,6 @@
 
 namespace {
 
-constexpr char PLAYER_CAPTION[] = " Klamor: The Drumble Maker BOX";
-constexpr char BROWSER_CAPTION[] = "=> Klamor: Choose your song";
-
 // What the list should hold for the shipped music: every entry in the
 // folder's own enumeration order, but the licence note.
 std::vector<std::string> listed_music()
@@ -35,24 +32,24 @@ TEST_F(WholePlayer, OpenAndBackSwitchViewsAndTheListFollowsTheFolder)
     Window window = launch();
     ASSERT_NE(window, 0u);
     WindowLook look;
-    ASSERT_TRUE(wait_for_width(x, player, 300, &look));
-    EXPECT_EQ(look.height, 150);
+    ASSERT_TRUE(wait_for_width(x, player, PLAYER_WIDTH, &look));
+    EXPECT_EQ(look.height, WINDOW_HEIGHT);
     EXPECT_EQ(look.caption, PLAYER_CAPTION);
 
     click_on(OPEN);
-    ASSERT_TRUE(wait_for_width(x, player, 700, &look));
-    EXPECT_EQ(look.height, 150);
+    ASSERT_TRUE(wait_for_width(x, player, BROWSER_WIDTH, &look));
+    EXPECT_EQ(look.height, WINDOW_HEIGHT);
     EXPECT_EQ(look.caption, BROWSER_CAPTION);
     EXPECT_EQ(list_lines(), listed_music());
 
     click_on(BACK);
-    ASSERT_TRUE(wait_for_width(x, player, 300, &look));
+    ASSERT_TRUE(wait_for_width(x, player, PLAYER_WIDTH, &look));
     EXPECT_EQ(look.caption, PLAYER_CAPTION);
 
     // Each visit to the browser reads the folder afresh.
     write_file("music/fresh.mp3", "");
     click_on(OPEN);
-    ASSERT_TRUE(wait_for_width(x, player, 700, &look));
+    ASSERT_TRUE(wait_for_width(x, player, BROWSER_WIDTH, &look));
     EXPECT_EQ(list_lines(), listed_music());
 
     quit_with_escape();
@@ -64,7 +61,7 @@ TEST_F(WholePlayer, CloseRequestEndsTheRunQuietly)
     ASSERT_NE(window, 0u);
     click_on(OPEN);
     WindowLook look;
-    ASSERT_TRUE(wait_for_width(x, player, 700, &look));
+    ASSERT_TRUE(wait_for_width(x, player, BROWSER_WIDTH, &look));
     send_close_request(x, player_window(x, player));
     ASSERT_TRUE(wait_exit(&player));
     EXPECT_EQ(player.status, 0);
@@ -80,10 +77,10 @@ TEST_F(WholePlayer, HoverLightsTheButtonUnderThePointer)
         Point drawn_at;
     };
     const Case player_view[] = {
-        {PLAY, "play_en.bmp", {12, 100}},
-        {PAUSE, "pause_en.bmp", {39, 100}},
-        {STOP, "stop_en.bmp", {62, 95}},
-        {OPEN, "open_en.bmp", {102, 98}},
+        {PLAY, "play_en.bmp", PLAY_AT},
+        {PAUSE, "pause_en.bmp", PAUSE_AT},
+        {STOP, "stop_en.bmp", STOP_AT},
+        {OPEN, "open_en.bmp", OPEN_AT},
     };
     ASSERT_NE(launch(), 0u);
     move_to(AWAY);
@@ -99,18 +96,18 @@ TEST_F(WholePlayer, HoverLightsTheButtonUnderThePointer)
     // The back button lights in the browser, and goes dark again.
     click_on(OPEN);
     WindowLook look;
-    ASSERT_TRUE(wait_for_width(x, player, 700, &look));
+    ASSERT_TRUE(wait_for_width(x, player, BROWSER_WIDTH, &look));
     Image back = load_skin_bitmap("back.bmp");
     Image back_lit = load_skin_bitmap("back_en.bmp");
     move_to(AWAY);
-    EXPECT_TRUE(wait_for_screen([&](const Image& s) { return shows_bitmap(s, back, 662, 61); }));
+    EXPECT_TRUE(wait_for_screen([&](const Image& s) { return shows_bitmap(s, back, BACK_AT.x, BACK_AT.y); }));
     move_to(BACK);
-    EXPECT_TRUE(wait_for_screen([&](const Image& s) { return shows_bitmap(s, back_lit, 662, 61); }));
+    EXPECT_TRUE(wait_for_screen([&](const Image& s) { return shows_bitmap(s, back_lit, BACK_AT.x, BACK_AT.y); }));
     move_to(AWAY);
-    EXPECT_TRUE(wait_for_screen([&](const Image& s) { return shows_bitmap(s, back, 662, 61); }));
+    EXPECT_TRUE(wait_for_screen([&](const Image& s) { return shows_bitmap(s, back, BACK_AT.x, BACK_AT.y); }));
     // The open button stays lit while the browser is shown.
     Image open_lit = load_skin_bitmap("open_en.bmp");
-    EXPECT_TRUE(wait_for_screen([&](const Image& s) { return shows_bitmap(s, open_lit, 102, 98); }));
+    EXPECT_TRUE(wait_for_screen([&](const Image& s) { return shows_bitmap(s, open_lit, OPEN_AT.x, OPEN_AT.y); }));
 
     quit_with_escape();
 }
@@ -156,14 +153,14 @@ TEST_F(WholePlayer, ClicksOnTheListPickSongsThroughTheHitGrid)
 TEST_F(WholePlayer, PlayPausePlayStopIsHeardAndShown)
 {
     const double TONE_HZ = 660;
-    make_tone_mp3("music/tone.mp3", TONE_HZ, 30);
+    make_tone_mp3("music/tone.mp3", {TONE_HZ, 44100, 1, 30, "-b 64"});
     ASSERT_NE(launch("sound.raw"), 0u);
     click_on(OPEN);
     ASSERT_TRUE(wait_until([&] { return list_lines().size() == 3; }));
     pick_line_of("tone.mp3");
     click_on(BACK);
     WindowLook look;
-    ASSERT_TRUE(wait_for_width(x, player, 300, &look));
+    ASSERT_TRUE(wait_for_width(x, player, PLAYER_WIDTH, &look));
 
     Image play_lit = load_skin_bitmap("play_en.bmp");
     Image pause_lit = load_skin_bitmap("pause_en.bmp");
@@ -179,24 +176,26 @@ TEST_F(WholePlayer, PlayPausePlayStopIsHeardAndShown)
     click_on(PLAY);
     EXPECT_TRUE(wait_until(tone)) << "heard " << listen(player.audio_file, 0.2).hz << " Hz";
     move_to(AWAY);
-    EXPECT_TRUE(wait_for_screen([&](const Image& s) { return shows_bitmap(s, play_lit, 12, 100); }));
+    EXPECT_TRUE(wait_for_screen([&](const Image& s) { return shows_bitmap(s, play_lit, PLAY_AT.x, PLAY_AT.y); }));
 
     click_on(PAUSE);
     EXPECT_TRUE(wait_until(silence));
     move_to(AWAY);
-    EXPECT_TRUE(wait_for_screen(
-        [&](const Image& s) { return shows_bitmap(s, play_lit, 12, 100) && shows_bitmap(s, pause_lit, 39, 100); }));
+    EXPECT_TRUE(wait_for_screen([&](const Image& s) {
+        return shows_bitmap(s, play_lit, PLAY_AT.x, PLAY_AT.y) && shows_bitmap(s, pause_lit, PAUSE_AT.x, PAUSE_AT.y);
+    }));
 
     click_on(PLAY);
     EXPECT_TRUE(wait_until(tone));
     move_to(AWAY);
-    EXPECT_TRUE(wait_for_screen(
-        [&](const Image& s) { return shows_bitmap(s, play_lit, 12, 100) && !shows_bitmap(s, pause_lit, 39, 100); }));
+    EXPECT_TRUE(wait_for_screen([&](const Image& s) {
+        return shows_bitmap(s, play_lit, PLAY_AT.x, PLAY_AT.y) && !shows_bitmap(s, pause_lit, PAUSE_AT.x, PAUSE_AT.y);
+    }));
 
     click_on(STOP);
     EXPECT_TRUE(wait_until(silence));
     move_to(AWAY);
-    EXPECT_TRUE(wait_for_screen([&](const Image& s) { return !shows_bitmap(s, play_lit, 12, 100); }));
+    EXPECT_TRUE(wait_for_screen([&](const Image& s) { return !shows_bitmap(s, play_lit, PLAY_AT.x, PLAY_AT.y); }));
 
     quit_with_escape();
 }

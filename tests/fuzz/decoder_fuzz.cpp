@@ -30,7 +30,7 @@ Bench* bench()
 {
     static Bench* made = [] {
         auto* b = new Bench{};
-        char error[ERROR_TEXT_SIZE] = "";
+        char error[AUDIO_ERROR_SIZE] = "";
         AudioOutput output = {DEVICE_RATE, 2, AUDIO_S16SYS};
         if (!audio_system_create(&b->audio) || !audio_system_start(&b->audio, 2, &output, false, error, sizeof error)) {
             std::fprintf(stderr, "cannot start the engine: %s\n", error);

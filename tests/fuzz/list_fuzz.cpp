@@ -11,18 +11,19 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <vector>
 
+#include "app/frame.h"
 #include "app/state.h"
 #include "browser/pick.h"
+#include "browser/scan.h"
+#include "display/layout.h"
 #include "display/song_list.h"
 
 namespace {
 
-// Columns and bands of the hit grid, and a point outside it.
-constexpr int PICK_XS[] = {340, 420, 500, 600};
-constexpr int PICK_YS[] = {5, 15, 25, 35, 45, 55, 65, 75, 85, 95, 105, 115, 125};
-// The window shows five columns of nine.
-constexpr int MOST_COUNTED = 5 * 9 + 1;
+// Entries the window can show, and one more read to know there are more.
+constexpr int MOST_COUNTED = (BROWSER_WIDTH - LIST_HOME.x + LIST_COLUMN_WIDTH - 1) / LIST_COLUMN_WIDTH * LIST_ROWS + 1;
 
 struct Bench {
     SkinSet skin;
@@ -51,13 +52,13 @@ Bench* bench()
         if (SDL_Init(SDL_INIT_VIDEO) < 0 || TTF_Init() < 0) {
             std::abort();
         }
-        b->skin.slots[SLOT_SCREEN] = SDL_SetVideoMode(700, 150, 16, 0);
-        b->font = TTF_OpenFont(KLAMOR_SOURCE_DIR "/GeosansLight.ttf", 12);
+        b->skin.slots[SLOT_SCREEN] = SDL_SetVideoMode(BROWSER_WIDTH, WINDOW_HEIGHT, WINDOW_DEPTH, 0);
+        b->font = TTF_OpenFont((std::string(KLAMOR_SOURCE_DIR) + "/" + FONT_PATH).c_str(), FONT_POINT_SIZE);
         if (b->skin.slots[SLOT_SCREEN] == nullptr || b->font == nullptr) {
             std::abort();
         }
-        b->layout.positions[LIST_POS].x = 332;
-        b->layout.positions[LIST_POS].y = 15;
+        b->layout.positions[LIST_POS].x = static_cast<Sint16>(LIST_HOME.x);
+        b->layout.positions[LIST_POS].y = static_cast<Sint16>(LIST_HOME.y);
         return b;
     }();
     return made;
@@ -84,10 +85,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     SDL_Color black = {0, 0, 0, 0};
     draw_song_list(&b->skin, &b->layout, &ui, b->font, black);
     check(ui.song_count >= 0 && ui.song_count <= MOST_COUNTED, "count within what the window shows");
-    check(b->layout.positions[LIST_POS].x == 332 && b->layout.positions[LIST_POS].y == 15, "cursor home");
+    check(b->layout.positions[LIST_POS].x == LIST_HOME.x && b->layout.positions[LIST_POS].y == LIST_HOME.y,
+          "cursor home");
 
-    for (int x : PICK_XS) {
-        for (int y : PICK_YS) {
+    // Both edges of every column of the hit grid, right of it, and every
+    // band with one above and one below.
+    std::vector<int> xs;
+    for (const ScreenSpan& column : GRID_COLUMNS) {
+        xs.push_back(column.low);
+        xs.push_back(column.high);
+    }
+    xs.push_back(xs.back() + 1);
+    for (int x : xs) {
+        for (int y = BAND_FIRST_TOP - BAND_HEIGHT / 2; y <= BAND_LAST_TOP + BAND_HEIGHT; y += BAND_HEIGHT) {
             InputState input = {};
             input.mouse_x = static_cast<int16_t>(x);
             input.mouse_y = static_cast<int16_t>(y);

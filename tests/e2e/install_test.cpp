@@ -1,0 +1,235 @@
+// The installed player as a user meets it: staged with DESTDIR, started by
+// its launcher with a fresh home from a folder that has nothing to do with
+// it, as the menu entry starts it and with a folder of songs.
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/fixture.h"
+// After GoogleTest, whose names X11's macros would otherwise replace.
+#include <X11/Xutil.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::vector<std::string> SAMPLE_SONGS = {"morning_drum.mp3", "night_bus.mp3", "paper_kites.mp3",
+                                               "slow_river.mp3"};
+
+// Every path under a folder with its size and time of change, to see that a
+// run wrote nothing there.
+std::map<std::string, std::string> snapshot(const std::string& folder)
+{
+    std::map<std::string, std::string> seen;
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        struct stat info = {};
+        lstat(entry.path().c_str(), &info);
+        seen[entry.path().string()] = std::to_string(info.st_size) + " " + std::to_string(info.st_mtim.tv_sec) + "." +
+                                      std::to_string(info.st_mtim.tv_nsec);
+    }
+    return seen;
+}
+
+// The value of a key in a desktop entry.
+std::string desktop_value(const std::string& file, const std::string& key)
+{
+    std::istringstream in(read_file(file));
+    for (std::string line; std::getline(in, line);) {
+        if (line.compare(0, key.size() + 1, key + "=") == 0) {
+            return line.substr(key.size() + 1);
+        }
+    }
+    return "";
+}
+
+std::string window_class(const XServer& server, Window window)
+{
+    XClassHint hint = {};
+    if (XGetClassHint(server.display, window, &hint) == 0) {
+        return "";
+    }
+    std::string name = hint.res_class != nullptr ? hint.res_class : "";
+    XFree(hint.res_name);
+    XFree(hint.res_class);
+    return name;
+}
+
+} // namespace
+
+class InstalledPlayer : public WholePlayer {
+  protected:
+    std::string home;      // a fresh one for each test
+    std::string elsewhere; // where the user happens to be
+    std::string work;      // the launcher's working folder for the player
+
+    void SetUp() override
+    {
+        WholePlayer::SetUp();
+        // Spaces and letters beyond ASCII, as real names have.
+        home = dir + "/my hömé";
+        elsewhere = dir + "/elsewhere";
+        work = home + "/.local/share/klamor";
+        temp_dir = home + "/.local/state/klamor";
+        fs::create_directories(home);
+        fs::create_directories(elsewhere);
+    }
+
+    // Installs the build under stage with the prefix given, and returns the
+    // staged launcher.
+    std::string stage(const std::string& stage, const std::string& prefix)
+    {
+        std::string command = "DESTDIR='" + stage + "' '" KLAMOR_CMAKE "' --install '" KLAMOR_BUILD_DIR "' --prefix '" +
+                              prefix + "' >/dev/null";
+        EXPECT_EQ(std::system(command.c_str()), 0) << command;
+        return stage + prefix + "/bin/klamor";
+    }
+
+    // What the launcher may rely on: HOME alone, next to what the player
+    // needs from SDL and the test.
+    std::vector<std::string> environment() const
+    {
+        std::vector<std::string> env = player_settings(x);
+        env.push_back("HOME=" + home);
+        return env;
+    }
+
+    void start(const std::vector<std::string>& argv, const std::vector<std::string>& env)
+    {
+        start_program(&player, dir, elsewhere, argv, env);
+    }
+
+    Window wait_until_ready()
+    {
+        Window window = wait_for_window(x, player);
+        if (window != 0) {
+            focus_window(x, window);
+            expect_hover_still_redraws();
+        }
+        return window;
+    }
+
+    // Opens the browser and waits for its list to hold these names.
+    void expect_listed(const std::vector<std::string>& names)
+    {
+        click_on(OPEN);
+        WindowLook look;
+        EXPECT_TRUE(wait_for_width(x, player, BROWSER_WIDTH, &look));
+        EXPECT_TRUE(wait_until([&] {
+            std::vector<std::string> lines = list_lines();
+            return std::all_of(names.begin(), names.end(), [&](const std::string& name) {
+                return std::find(lines.begin(), lines.end(), name) != lines.end();
+            });
+        })) << read_file(temp_dir + "/temporaire.txt");
+    }
+
+    std::string music_link() const { return fs::read_symlink(work + "/music").string(); }
+};
+
+TEST_F(InstalledPlayer, MenuEntryStartsOnTheSampleSongsAndWritesOnlyItsOwnFolders)
+{
+    std::string staged = dir + "/stäged tree";
+    std::string launcher = stage(staged, "/usr");
+    std::string desktop_file = staged + "/usr/share/applications/klamor.desktop";
+    std::map<std::string, std::string> installed = snapshot(staged);
+
+    // As a desktop runs the entry: its Exec line through the search path.
+    std::vector<std::string> env = environment();
+    env.push_back("PATH=" + staged + "/usr/bin:/usr/bin:/bin");
+    start({"/bin/sh", "-c", "exec " + desktop_value(desktop_file, "Exec")}, env);
+    Window window = wait_until_ready();
+    ASSERT_NE(window, 0u) << player_stderr(player);
+    // Docks group the window under the entry by this.
+    EXPECT_EQ(window_class(x, window), desktop_value(desktop_file, "StartupWMClass"));
+
+    expect_listed(SAMPLE_SONGS);
+    pick_line_of("night_bus.mp3");
+    struct stat info = {};
+    ASSERT_EQ(stat(temp_dir.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0700u);
+    quit_with_escape();
+
+    EXPECT_EQ(snapshot(staged), installed);
+    EXPECT_TRUE(fs::is_empty(elsewhere));
+    for (const auto& entry : fs::recursive_directory_iterator(home)) {
+        std::string path = entry.path().string();
+        bool own = path.starts_with(work) || path.starts_with(temp_dir) || work.starts_with(path) ||
+                   temp_dir.starts_with(path);
+        EXPECT_TRUE(own) << path << " was written";
+    }
+}
+
+TEST_F(InstalledPlayer, FolderGivenIsListedRememberedAndCheckedFirst)
+{
+    std::string launcher = stage(dir + "/stage", "/usr");
+    std::string songs = dir + "/Música de prueba";
+    fs::create_directories(songs);
+    fs::copy_file(std::string(KLAMOR_SOURCE_DIR) + "/music/night_bus.mp3", songs + "/canción del bus.mp3");
+
+    // Given relative to where the user stands.
+    start({launcher, "../Música de prueba"}, environment());
+    ASSERT_NE(wait_until_ready(), 0u) << player_stderr(player);
+    expect_listed({"canción del bus.mp3"});
+    quit_with_escape();
+    EXPECT_EQ(music_link(), songs);
+
+    // Refused before anything changes: one line, status 2, no window.
+    write_file(dir + "/a file.mp3", "");
+    struct Refused {
+        std::vector<std::string> arguments;
+    };
+    const Refused REFUSED[] = {
+        {{dir + "/a file.mp3"}}, {{dir + "/missing folder"}}, {{""}}, {{"--loud"}}, {{songs, songs}},
+    };
+    for (const Refused& row : REFUSED) {
+        std::vector<std::string> argv = {launcher};
+        argv.insert(argv.end(), row.arguments.begin(), row.arguments.end());
+        start(argv, environment());
+        ASSERT_TRUE(wait_exit(&player)) << argv[1];
+        EXPECT_EQ(player.status, 2) << argv[1];
+        std::string err = player_stderr(player);
+        EXPECT_TRUE(err.starts_with("klamor: ") && err.find('\n') == err.size() - 1) << argv[1] << ": " << err;
+        EXPECT_EQ(player_stdout(player), "") << argv[1];
+        EXPECT_EQ(music_link(), songs) << argv[1];
+    }
+
+    struct Answer {
+        const char* argument;
+        std::string starts;
+    };
+    const Answer ANSWERS[] = {{"--help", "Usage: klamor [FOLDER]\n"},
+                              {"--version", std::string("klamor ") + KLAMOR_VERSION + "\n"}};
+    for (const Answer& row : ANSWERS) {
+        start({launcher, row.argument}, environment());
+        ASSERT_TRUE(wait_exit(&player)) << row.argument;
+        EXPECT_EQ(player.status, 0) << row.argument;
+        EXPECT_TRUE(player_stdout(player).starts_with(row.starts)) << row.argument << ": " << player_stdout(player);
+    }
+
+    // The next plain start goes back to the same folder.
+    start({launcher}, environment());
+    ASSERT_NE(wait_until_ready(), 0u) << player_stderr(player);
+    expect_listed({"canción del bus.mp3"});
+    quit_with_escape();
+}
+
+TEST_F(InstalledPlayer, InstallMovedElsewhereIsFollowed)
+{
+    std::string first = stage(dir + "/first", "/usr");
+    start({first}, environment());
+    ASSERT_NE(wait_until_ready(), 0u) << player_stderr(player);
+    quit_with_escape();
+
+    // The first install goes away, another comes at another prefix: the
+    // links follow it, and the sample songs are still what plays.
+    std::string second = stage(dir + "/second", "/opt/klamor");
+    fs::remove_all(dir + "/first");
+    start({second}, environment());
+    ASSERT_NE(wait_until_ready(), 0u) << player_stderr(player);
+    expect_listed(SAMPLE_SONGS);
+    quit_with_escape();
+    EXPECT_EQ(music_link(), fs::canonical(dir + "/second/opt/klamor/share/klamor/music").string());
+}
