@@ -172,7 +172,9 @@ TEST_F(WholePlayer, HostileTempFolderNeitherHoldsNorClobbers)
 TEST_F(WholePlayer, XServerGoingAwayEndsThePlayerWithStatusOne)
 {
     ASSERT_NE(launch(), 0u);
-    // Our own connection dies with the server; it is left alone from here.
+    // Our own connection is closed first: on a dead server closing it would
+    // end the test program.
+    XCloseDisplay(x.display);
     x.display = nullptr;
     kill(x.pid, SIGKILL);
     waitpid(x.pid, nullptr, 0);

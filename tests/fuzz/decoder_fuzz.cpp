@@ -10,6 +10,7 @@
 #include <string>
 
 #include "playback/engine.h"
+#include "playback/mixer.h"
 
 namespace {
 
