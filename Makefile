@@ -12,11 +12,14 @@ JOBS := $(shell nproc)
 PACKAGES := build-essential cmake pkg-config \
 	libsdl1.2-compat-dev libsdl-ttf2.0-dev libmpg123-dev libsoxr-dev \
 	googletest libgtest-dev libbenchmark-dev \
-	libx11-dev libpng-dev lame mpg123 xvfb xdotool x11-utils imagemagick
+	libx11-dev libpng-dev lame mpg123 xvfb xdotool x11-utils imagemagick \
+	fonts-quicksand
 # Only the benchmarks need these: XTest to click the window, perf to profile.
 BENCH_PACKAGES := libxtst-dev linux-perf
 # Only make deb needs these.
 DEB_PACKAGES := debhelper dpkg-dev
+# The font tool reads these fonts; Debian's python3 has fontTools.
+FONT_PACKAGES := python3-fonttools fonts-quicksand fonts-comfortaa fonts-nanum fonts-droid-fallback
 # The formatter the sources are kept in.
 CLANG_FORMAT := clang-format-14
 FORMAT_PACKAGES := clang-format-14
@@ -27,7 +30,7 @@ FUZZ_PACKAGES := clang libfuzzer-14-dev
 # Warnings fail the build in CI.
 CMAKE_FLAGS := $(if $(CI),-DKLAMOR_WERROR=ON,)
 
-.PHONY: all deps bench-deps fuzz-deps format-deps build player run install deb test test-asan bench fuzz format format-check clean
+.PHONY: all deps bench-deps fuzz-deps font-deps format-deps build player run install deb test test-asan bench fuzz font font-check format format-check clean
 
 all: build
 
@@ -100,6 +103,20 @@ fuzz: fuzz-deps
 		-DKLAMOR_FUZZ=ON $(CMAKE_FLAGS)
 	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz_decoder fuzz_list
 	./tests/fuzz/run $(FUZZ_BUILD) $(FUZZ_SECONDS)
+
+font-deps:
+	$(call install_missing,$(FONT_PACKAGES))
+
+# Rebuilds GeosansLight.ttf and its licence files from the font packages.
+font: font-deps
+	/usr/bin/python3 tools/make_font.py .
+
+# Builds the font afresh and compares it with the committed one.
+font-check: font-deps
+	@work=$$(mktemp -d) && trap 'rm -rf "$$work"' EXIT && \
+	/usr/bin/python3 tools/make_font.py "$$work" && \
+	for f in "$$work"/*; do cmp "$$f" "$$(basename "$$f")" || exit 1; done && \
+	echo "font-check: the committed font and licences are what the tool builds"
 
 format: format-deps
 	$(CLANG_FORMAT) -i $(SOURCES)

@@ -313,20 +313,24 @@ class SongListTest : public DrawTest {
         white_ = SDL_MapRGB(screen()->format, 255, 255, 255);
     }
 
-    // Draws the list from content (or from no file) onto a white screen.
-    std::vector<Uint32> draw_list(const std::string* content)
+    // Draws the list from content (or from no file) onto a white screen, in
+    // the player's font unless told otherwise.
+    std::vector<Uint32> draw_list(const std::string* content, TTF_Font* font = nullptr)
     {
         if (content != nullptr) {
             write_file(LIST_FILE_PATH, *content);
         }
         SDL_FillRect(screen(), nullptr, white_);
         ui_.song_count = -1;
-        draw_song_list(&skin_, &layout_, &ui_, font_, BLACK);
+        draw_song_list(&skin_, &layout_, &ui_, font != nullptr ? font : font_, BLACK);
         EXPECT_EQ(layout_.positions[LIST_POS].x, LIST_HOME.x);
         EXPECT_EQ(layout_.positions[LIST_POS].y, LIST_HOME.y);
         return snapshot(screen());
     }
-    std::vector<Uint32> draw_list(const std::string& content) { return draw_list(&content); }
+    std::vector<Uint32> draw_list(const std::string& content, TTF_Font* font = nullptr)
+    {
+        return draw_list(&content, font);
+    }
 
     // What the screen looks like with these texts drawn where the list puts
     // its first entries.
@@ -513,6 +517,68 @@ TEST_F(SongListTest, CountingStopsWhereNoPickCanTellTheDifference)
     std::filesystem::resize_file(LIST_FILE_PATH, 64ULL << 30);
     within_seconds(60, [&] { draw_list(nullptr); });
     EXPECT_GT(ui_.song_count, LIST_INDEX_MAX);
+}
+
+// The code points of a UTF-8 text.
+std::vector<Uint32> code_points(const std::string& text)
+{
+    std::vector<Uint32> points;
+    for (size_t at = 0; at < text.size();) {
+        auto lead = static_cast<unsigned char>(text[at]);
+        int length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+        Uint32 point = length == 1 ? lead : lead & (0x7F >> length);
+        for (int i = 1; i < length; ++i) {
+            point = (point << 6) | (static_cast<unsigned char>(text[at + i]) & 0x3F);
+        }
+        points.push_back(point);
+        at += length;
+    }
+    return points;
+}
+
+// The list font is Quicksand Light with other scripts added: names in each
+// of them are drawn in glyphs of their own, and Latin names look exactly as
+// they do in Quicksand Light itself.
+TEST_F(SongListTest, NamesInEveryScriptHaveGlyphsAndLatinLooksAsBefore)
+{
+    struct Name {
+        const char* script;
+        std::string text;
+        bool latin;
+    };
+    const Name names[] = {
+        {"English", "Blue Monday.mp3", true},
+        {"accented Latin", "Bj\u00F6rk - J\u00F3ga", true},
+        {"Latin Extended", "Dvo\u0159\u00E1k \u0141\u00F3d\u017A", true},
+        {"Vietnamese", "S\u01A1n T\u00F9ng - L\u1EA1c tr\u00F4i", true},
+        {"Greek", "\u039C\u03AF\u03BA\u03B7\u03C2 \u0398\u03B5\u03BF\u03B4\u03C9\u03C1\u03AC\u03BA\u03B7\u03C2", false},
+        {"Cyrillic", "\u041A\u0438\u043D\u043E - \u0417\u0432\u0435\u0437\u0434\u0430", false},
+        {"simplified Chinese", "\u5468\u6770\u4F26 \u6674\u5929", false},
+        {"traditional Chinese", "\u9127\u9E97\u541B \u6708\u4EAE", false},
+        {"Japanese kanji and kana", "\u690E\u540D\u6797\u6A8E \u4E38\u306E\u5185", false},
+        {"Japanese punctuation", "\u300C\u30D2\u30AB\u30EB\u300D\uFF01", false},
+        {"Korean", "\uC544\uC774\uC720 \uC88B\uC740 \uB0A0", false},
+    };
+
+    // Quicksand Light draws every character it lacks as its missing-glyph
+    // box, which the list font keeps as its own.
+    TTF_Font* quicksand = TTF_OpenFont("/usr/share/fonts/truetype/quicksand/Quicksand-Light.ttf", FONT_POINT_SIZE);
+    ASSERT_NE(quicksand, nullptr) << "Quicksand Light, from fonts-quicksand, is missing";
+    for (const Name& name : names) {
+        for (Uint32 point : code_points(name.text)) {
+            ASSERT_LE(point, 0xFFFFu);
+            EXPECT_TRUE(TTF_GlyphIsProvided(font_, static_cast<Uint16>(point)))
+                << name.script << ": no glyph for U+" << std::hex << point;
+        }
+        std::vector<Uint32> drawn = draw_list(name.text + "\n");
+        std::vector<Uint32> in_quicksand = draw_list(name.text + "\n", quicksand);
+        if (name.latin) {
+            EXPECT_EQ(drawn, in_quicksand) << name.script << " looks different";
+        } else {
+            EXPECT_NE(drawn, in_quicksand) << name.script << " is drawn as boxes";
+        }
+    }
+    TTF_CloseFont(quicksand);
 }
 
 } // namespace

@@ -314,12 +314,16 @@ void make_browser_background(const std::string& folder)
 {
     SDL_Surface* bg = new_image(BROWSER_BG_WIDTH, WINDOW_HEIGHT, PAPER);
     fill(bg, 0, 0, 2, WINDOW_HEIGHT, PAPER_SHADOW);
-    // Guides at the three columns that can be clicked.
-    for (int column = 0; column < static_cast<int>(std::size(GRID_COLUMNS)); ++column) {
-        fill(bg, LIST_HOME.x + column * LIST_COLUMN_WIDTH - BROWSER_BG_AT.x, 12, 1, 124, PAPER_GUIDE);
-    }
+    // Rules above and below the list's rows. Names may run on into the next
+    // column, so nothing is drawn between the rules: short ticks outside
+    // them mark where the three columns that can be clicked start.
     fill(bg, 2, 11, BROWSER_BG_WIDTH - 2, 1, PAPER_GUIDE);
     fill(bg, 2, 136, BROWSER_BG_WIDTH - 2, 1, PAPER_GUIDE);
+    for (int column = 0; column < static_cast<int>(std::size(GRID_COLUMNS)); ++column) {
+        int x = LIST_HOME.x + column * LIST_COLUMN_WIDTH - BROWSER_BG_AT.x;
+        fill(bg, x, 7, 1, 4, PAPER_GUIDE);
+        fill(bg, x, 137, 1, 4, PAPER_GUIDE);
+    }
     save(bg, folder, "browser_bg.bmp");
 }
 

@@ -1,6 +1,8 @@
 #!/bin/sh
-# Photographs both views of the player, with the shipped songs listed, for
-# the README: docs/player.png and docs/browser.png. Run by hand after a build:
+# Photographs both views of the player, with the shipped songs listed, and
+# the browser again with a folder of names in many scripts, for the README:
+# docs/player.png, docs/browser.png and docs/browser_scripts.png. Run by hand
+# after a build:
 #   tests/e2e/take_screenshots.sh [BUILD_DIR]   (default: build)
 set -eu
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -56,4 +58,22 @@ wait_for sh -c "xwininfo -id $window | grep -q 'Width: 700'"
 xdotool mousemove --window "$window" 200 40
 sleep 0.5
 import -window "$window" "$root/docs/browser.png"
-echo "wrote docs/player.png and docs/browser.png"
+
+# Back to the player, a folder of names from around the world, open again.
+xdotool mousemove --window "$window" 670 80
+sleep 0.3
+xdotool click 1
+wait_for sh -c "xwininfo -id $window | grep -q 'Width: 300'"
+rm "$work"/music/*
+for name in "Björk - Jóga" "Ñandú" "Sơn Tùng" "Ελλάδα" "Ήλιος" "Звезда" "Кино" "Весна" \
+    "周杰伦" "晴天" "月亮代表" "丸の内" "ヒカル" "さくら" "봄날" "아이유" "좋은 날"; do
+    : > "$work/music/$name.mp3"
+done
+xdotool mousemove --window "$window" 112 115
+sleep 0.3
+xdotool click 1
+wait_for sh -c "xwininfo -id $window | grep -q 'Width: 700'"
+xdotool mousemove --window "$window" 200 40
+sleep 0.5
+import -window "$window" "$root/docs/browser_scripts.png"
+echo "wrote docs/player.png, docs/browser.png and docs/browser_scripts.png"
