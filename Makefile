@@ -4,6 +4,9 @@ ASAN_BUILD := build-asan
 BENCH_BUILD := build-bench
 # make deb builds from a copy of the tree here, and leaves the .deb here.
 DEB_BUILD := build-deb
+FUZZ_BUILD := build-fuzz
+# Seconds each fuzz target runs; CI gives each one minute.
+FUZZ_SECONDS := 180
 JOBS := $(shell nproc)
 
 PACKAGES := build-essential cmake pkg-config \
@@ -21,11 +24,13 @@ FONT_PACKAGES := python3-fonttools fonts-quicksand fonts-comfortaa fonts-nanum f
 CLANG_FORMAT := clang-format-14
 FORMAT_PACKAGES := clang-format-14
 SOURCES = $(shell find app browser display playback tests tools bench -name '*.cpp' -o -name '*.h')
+# Only the fuzz targets need these: clang and its libFuzzer.
+FUZZ_PACKAGES := clang libfuzzer-14-dev
 
 # Warnings fail the build in CI.
 CMAKE_FLAGS := $(if $(CI),-DKLAMOR_WERROR=ON,)
 
-.PHONY: all deps bench-deps font-deps format-deps build player run install deb test test-asan bench font font-check format format-check clean
+.PHONY: all deps bench-deps fuzz-deps font-deps format-deps build player run install deb test test-asan bench fuzz font font-check format format-check clean
 
 all: build
 
@@ -44,6 +49,9 @@ deps:
 
 bench-deps: deps
 	$(call install_missing,$(BENCH_PACKAGES))
+
+fuzz-deps: deps
+	$(call install_missing,$(FUZZ_PACKAGES))
 
 format-deps:
 	$(call install_missing,$(FORMAT_PACKAGES))
@@ -89,6 +97,13 @@ bench: bench-deps
 	cmake --build $(BENCH_BUILD) -j $(JOBS)
 	./bench/run $(BENCH_BUILD)
 
+# Runs every fuzz target for FUZZ_SECONDS (make fuzz FUZZ_SECONDS=60).
+fuzz: fuzz-deps
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKLAMOR_TESTS=OFF -DKLAMOR_TOOLS=OFF \
+		-DKLAMOR_FUZZ=ON $(CMAKE_FLAGS)
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz_decoder fuzz_list
+	./tests/fuzz/run $(FUZZ_BUILD) $(FUZZ_SECONDS)
+
 font-deps:
 	$(call install_missing,$(FONT_PACKAGES))
 
@@ -110,4 +125,4 @@ format-check: format-deps
 	$(CLANG_FORMAT) --dry-run --Werror $(SOURCES)
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD) $(DEB_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD) $(DEB_BUILD) $(FUZZ_BUILD)

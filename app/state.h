@@ -46,8 +46,9 @@ struct UiState {
     uint8_t prev_hover_button; // hover codes as they were at the last change
     uint8_t prev_hover_back;
     uint8_t redraw; // REDRAW_DUE or 0
-    // Entries drawn by the last list drawing. Wide enough that a long folder
-    // never wraps it negative, which would make every entry unpickable.
+    // Entries drawn by the last list drawing, counted as far as the window
+    // shows and past the hit grid's highest index, which is all picking
+    // needs.
     int32_t song_count;
 };
 

@@ -14,13 +14,17 @@
 // A SPOT is window pixel X Y, a button (play, pause, stop, open, back), or line N
 // for the list's line N in its first column (the first nine lines).
 //   bench_xprobe start RUNS DIR PROGRAM  exec to first presented frame, RUNS times
-//   bench_xprobe open PID RUNS           open click to presented browser, RUNS times
+//   bench_xprobe open PID RUNS [STALE LIST]
+//                                        open click to presented browser, RUNS times;
+//                                        with STALE and LIST, LIST is made a fresh copy
+//                                        of STALE (on disk) before each timed click
 //
 // Times are printed in milliseconds, one run per line.
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -29,6 +33,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -265,7 +270,25 @@ int run_start(Display* display, int runs, const char* dir, const char* program)
     return 0;
 }
 
-int run_open(Display* display, long pid, int runs)
+// Puts a copy of stale at list, written through to the disk as a list left
+// by an earlier run would be.
+bool plant_stale_list(const char* stale, const char* list)
+{
+    std::error_code failed;
+    std::filesystem::remove(list, failed);
+    if (!std::filesystem::copy_file(stale, list, failed)) {
+        std::fprintf(stderr, "bench_xprobe: cannot copy %s: %s\n", stale, failed.message().c_str());
+        return false;
+    }
+    int fd = open(list, O_RDONLY);
+    bool synced = fd >= 0 && fsync(fd) == 0;
+    if (fd >= 0) {
+        close(fd);
+    }
+    return synced;
+}
+
+int run_open(Display* display, long pid, int runs, const char* stale, const char* list)
 {
     Window window = wait_window(display, pid, 0);
     std::vector<char> reference;
@@ -273,6 +296,9 @@ int run_open(Display* display, long pid, int runs)
         if (window_width(display, window) == BROWSER_WIDTH) {
             click(display, window, BACK_SPOT.x, BACK_SPOT.y, true);
             window = wait_window(display, pid, PLAYER_WIDTH);
+        }
+        if (stale != nullptr && run > 0 && !plant_stale_list(stale, list)) {
+            return 1;
         }
         // Let the back click's drawing finish so that it is not timed.
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
@@ -358,8 +384,9 @@ int main(int argc, char** argv)
         result = 0;
     } else if (mode == "start" && argc == 5) {
         result = run_start(display, std::atoi(argv[2]), argv[3], argv[4]);
-    } else if (mode == "open" && argc == 4) {
-        result = run_open(display, std::atol(argv[2]), std::atoi(argv[3]));
+    } else if (mode == "open" && (argc == 4 || argc == 6)) {
+        result = run_open(display, std::atol(argv[2]), std::atoi(argv[3]), argc == 6 ? argv[4] : nullptr,
+                          argc == 6 ? argv[5] : nullptr);
     } else {
         std::fprintf(stderr, "usage: see the comment at the top of bench/xprobe.cpp\n");
     }

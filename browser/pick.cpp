@@ -1,9 +1,12 @@
 // Turning a click on the drawn list into the current song and the choice file.
 #include "browser/pick.h"
 
+#include <limits.h>
+
 #include <cstdio>
 #include <cstring>
 
+#include "app/working_file.h"
 #include "browser/scan.h"
 #include "display/layout.h"
 
@@ -16,7 +19,8 @@ constexpr int LIST_AREA_LAST_OUTSIDE_X = GRID_COLUMNS[0].low - 1;
 // Copies the stream's next line, without its newline, into the name part of
 // song. Returns false when the line cannot name a file directly inside the
 // music folder: it is longer than a file name may be, or holds a '/' or a
-// NUL. The rest of the line is consumed either way, never past SongPath.
+// NUL. Nothing past SongPath is written, and nothing past the longest name
+// is read.
 bool read_song_name(FILE* list, SongPath* song)
 {
     char* name = song->text + MUSIC_PREFIX_LENGTH;
@@ -26,12 +30,15 @@ bool read_song_name(FILE* list, SongPath* song)
     // refused later as not naming an mp3.
     int c = std::fgetc(list);
     while (c != EOF && c != '\n') {
-        if (c == '/' || c == '\0' || length == SONG_NAME_MAX) {
-            usable = false;
-        } else {
-            name[length] = static_cast<char>(c);
-            ++length;
+        if (length == SONG_NAME_MAX) {
+            name[0] = '\0';
+            return false;
         }
+        if (c == '/' || c == '\0') {
+            usable = false;
+        }
+        name[length] = static_cast<char>(c);
+        ++length;
         c = std::fgetc(list);
     }
     name[length] = '\0';
@@ -44,18 +51,26 @@ void reset_song_path(SongPath* song)
     std::memcpy(song->text, MUSIC_PREFIX, MUSIC_PREFIX_LENGTH + 1);
 }
 
-// Skips count lines, or to the end of the stream if that comes first.
-void skip_lines(FILE* stream, int count)
+// Skips count lines. False when the stream ends first, or a line runs on
+// longer than any path can be, which ends the list there.
+bool skip_lines(FILE* stream, int count)
 {
     for (int skipped = 0; skipped < count; ++skipped) {
         int c = std::fgetc(stream);
-        while (c != EOF && c != '\n') {
+        for (int length = 0; c != EOF && c != '\n'; ++length) {
+            // The scan never writes a line longer than a file name. One
+            // longer than any path in a stale or planted list ends it rather
+            // than be read through, however large the file.
+            if (length == PATH_MAX) {
+                return false;
+            }
             c = std::fgetc(stream);
         }
         if (c == EOF) {
-            return;
+            return false;
         }
     }
+    return true;
 }
 
 // The list index under a point of the list area, by the fixed hit grid; 0
@@ -81,24 +96,27 @@ int list_index_at(int x, int y)
 
 void select_song(int index, SongPath* song)
 {
-    FILE* list = std::fopen(LIST_FILE_PATH, "r");
+    FILE* list = open_working_file(LIST_FILE_PATH);
     if (list == nullptr) {
         reset_song_path(song);
         return;
     }
-    FILE* choice = std::fopen(CHOICE_FILE_PATH, "w");
-    if (choice == nullptr) {
+    WorkingFileWrite choice = {};
+    if (!begin_working_file(&choice, CHOICE_FILE_PATH)) {
         std::fclose(list);
         reset_song_path(song);
         return;
     }
     // Index 0 and index 1 both read the first line.
-    skip_lines(list, index - 1);
-    if (!read_song_name(list, song) || !is_mp3_path(song->text)) {
+    if (!skip_lines(list, index - 1) || !read_song_name(list, song) || !is_mp3_path(song->text)) {
         reset_song_path(song);
     }
-    std::fprintf(choice, "%s\n%d", song->text, index);
-    std::fclose(choice);
+    std::fprintf(choice.file, "%s\n%d", song->text, index);
+    // A pick the choice file cannot record is no pick, as when the file
+    // cannot be created at all.
+    if (!finish_working_file(&choice, CHOICE_FILE_PATH)) {
+        reset_song_path(song);
+    }
     std::fclose(list);
 }
 

@@ -9,5 +9,6 @@ void pick_song(const InputState* input, const UiState* ui, SongPath* song);
 // Reads line index (line 1 for index 0) of the list file into song and
 // records the result and the index in the choice file. A line that is not a
 // plain mp3 file name in the music folder clears the song. When a working
-// file cannot be opened the song is cleared and no choice file is written.
+// file cannot be opened or written, or the list is not a regular file, the
+// song is cleared and the choice file keeps what it held.
 void select_song(int index, SongPath* song);

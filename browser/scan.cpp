@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/working_file.h"
+
 namespace {
 
 // Songs are recognised by the exact lower-case ending, without the dot.
@@ -49,19 +51,21 @@ void scan_music_folder(const UiState* ui)
     }
     // Without a temp folder there is nowhere to write the list, and the
     // player creates no folders of its own.
-    FILE* list = std::fopen(LIST_FILE_PATH, "w+");
-    if (list == nullptr) {
+    WorkingFileWrite list = {};
+    if (!begin_working_file(&list, LIST_FILE_PATH)) {
         return;
     }
     DIR* folder = opendir(MUSIC_FOLDER);
     if (folder != nullptr) {
         for (const dirent* entry = readdir(folder); entry != nullptr; entry = readdir(folder)) {
             if (is_listed_name(entry->d_name)) {
-                std::fprintf(list, "%s\n", entry->d_name);
+                std::fprintf(list.file, "%s\n", entry->d_name);
             }
         }
     }
-    std::fclose(list);
+    // A list cut short by a full disk is not put in place: the last whole
+    // one stays.
+    finish_working_file(&list, LIST_FILE_PATH);
     if (folder != nullptr) {
         closedir(folder);
     }

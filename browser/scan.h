@@ -5,8 +5,9 @@
 
 // On the frame of a click over the open button, rewrites the list file with
 // the names in the music folder that pass is_listed_name, in the order the
-// folder gives them. Without a temp folder nothing is written; without a
-// music folder the list file is left empty.
+// folder gives them. The list is replaced whole: when it cannot be written
+// completely (no temp folder, a full disk) the old one stays as it was;
+// without a music folder the new list is empty.
 void scan_music_folder(const UiState* ui);
 
 // True for text ending in "mp3", the song ending, dot or no dot.

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <iterator>
 
 struct ScreenPoint {
     int x;
@@ -70,3 +71,7 @@ constexpr ScreenSpan GRID_COLUMNS[] = {
     {415, 494},
     {495, 574},
 };
+// The highest list index the grid gives: its last column's last band. List
+// drawing counts entries no further than it must to tell each of these.
+constexpr int LIST_INDEX_MAX =
+    BAND_LAST_TOP / LIST_ROW_HEIGHT + (static_cast<int>(std::size(GRID_COLUMNS)) - 1) * LIST_ROWS;

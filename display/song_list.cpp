@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/working_file.h"
 #include "display/layout.h"
 
 namespace {
@@ -111,7 +112,7 @@ void draw_song_list(SkinSet* skin, Layout* layout, UiState* ui, TTF_Font* font, 
 {
     ui->song_count = 0;
     SDL_Surface* screen = skin->slots[SLOT_SCREEN];
-    FILE* file = std::fopen(LIST_FILE_PATH, "r");
+    FILE* file = open_working_file(LIST_FILE_PATH);
     if (file == nullptr || screen == nullptr) {
         // Nothing listed is nothing to pick.
         if (file != nullptr) {
@@ -128,7 +129,11 @@ void draw_song_list(SkinSet* skin, Layout* layout, UiState* ui, TTF_Font* font, 
     char chunk[LIST_CHUNK_SIZE];
     char carried[UTF8_CARRY_MAX];
     int carried_length = 0;
-    while (std::fgets(chunk, sizeof chunk, file) != nullptr) {
+    // Once the cursor has left the window's right edge nothing more can be
+    // drawn, and once the count is past every index the hit grid gives no
+    // pick can tell it from the full count: the rest of the file, however
+    // large, is not read.
+    while (!(x >= screen->w && ui->song_count > LIST_INDEX_MAX) && std::fgets(chunk, sizeof chunk, file) != nullptr) {
         int chunk_length = static_cast<int>(std::strlen(chunk));
         bool line_ends = chunk_length > 0 && chunk[chunk_length - 1] == '\n';
         if (line_ends) {

@@ -8,5 +8,7 @@
 #include "display/skin.h"
 
 // Draws the list file in columns of nine from the list cursor and counts the
-// entries drawn into ui->song_count.
+// entries drawn into ui->song_count. Reading stops once nothing more can be
+// drawn and the count is past LIST_INDEX_MAX. A list file that is not a
+// regular file reads as empty.
 void draw_song_list(SkinSet* skin, Layout* layout, UiState* ui, TTF_Font* font, SDL_Color text_colour);

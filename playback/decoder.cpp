@@ -5,28 +5,114 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
 namespace {
 
-// Junk before the first frame and damage inside the file are searched through
-// for this many bytes before the decoder gives up. Big enough for the odd
-// prefix of junk; small enough that a file of random bytes is refused within
-// a fraction of a second. An ID3v2 tag (a cover picture of megabytes) does not
-// count against it: it is skipped by its declared size.
+// Junk inside the file is searched through for this many bytes before the
+// decoder gives up on finding the next frame.
 constexpr long RESYNC_LIMIT_BYTES = 1024 * 1024;
+// Bytes the decoder may take from the file between two reads that give
+// audio, tag headers and junk included, before the stream is treated as
+// ended: before the first frame this is all a refusal costs, however long
+// the file. Real files carry far less junk than this; tag bodies (a cover
+// picture of megabytes) are skipped by seeking and do not count.
+constexpr long long SEARCH_LIMIT_BYTES = 1024 * 1024;
 // Reads that return success but no samples, in a row, before a damaged stream
 // is ended rather than polled forever.
 constexpr int MAX_EMPTY_READS = 64;
 // Format changes within one read; more means the stream is not audio we can
 // follow.
 constexpr int MAX_FORMAT_CHANGES_PER_READ = 4;
+// Reads in a row whose audio is cut short by yet another change of format.
+// Joined files change format once in a while; noise that happens to hold
+// frame headers (a WAV file, random bytes) changes it with nearly every
+// frame, and is not played.
+constexpr int MAX_HASTY_CHANGES = 3;
 
-// Takes the decoder's current output format, and a resampler for it when its
-// rate is not the device's. False when the format is one we cannot play.
-bool adopt_format(StreamDecoder* d)
+// The decoder's reader: the file in blocks, handed out from memory, and no
+// more than SEARCH_LIMIT_BYTES between two reads that give audio. Past that
+// the file reads as ended.
+mpg123_ssize_t read_input(void* handle, void* out, size_t count)
+{
+    auto* d = static_cast<StreamDecoder*>(handle);
+    long long allowed = SEARCH_LIMIT_BYTES - d->read_since_audio;
+    if (allowed <= 0) {
+        return 0;
+    }
+    if (static_cast<long long>(count) > allowed) {
+        count = static_cast<size_t>(allowed);
+    }
+    auto* to = static_cast<unsigned char*>(out);
+    size_t given = 0;
+    while (given < count) {
+        if (d->input_used == d->input_length) {
+            // The file was opened non-blocking: a file whose reads would wait
+            // fails here instead.
+            ssize_t got = read(d->fd, d->input, sizeof d->input);
+            if (got < 0 && errno == EINTR) {
+                continue;
+            }
+            if (got < 0 && given == 0) {
+                return -1;
+            }
+            if (got <= 0) {
+                break;
+            }
+            d->input_length = static_cast<int>(got);
+            d->input_used = 0;
+            d->input_end += got;
+        }
+        size_t n = std::min(count - given, static_cast<size_t>(d->input_length - d->input_used));
+        std::memcpy(to + given, d->input + d->input_used, n);
+        d->input_used += static_cast<int>(n);
+        given += n;
+    }
+    d->read_since_audio += static_cast<long long>(given);
+    return static_cast<mpg123_ssize_t>(given);
+}
+
+off_t seek_input(void* handle, off_t offset, int whence)
+{
+    auto* d = static_cast<StreamDecoder*>(handle);
+    long long block_start = d->input_end - d->input_length;
+    long long target = offset;
+    if (whence == SEEK_CUR) {
+        target += block_start + d->input_used;
+    } else if (whence == SEEK_END) {
+        struct stat info = {};
+        if (fstat(d->fd, &info) != 0) {
+            return -1;
+        }
+        target += info.st_size;
+    } else if (whence != SEEK_SET) {
+        errno = EINVAL;
+        return -1;
+    }
+    if (target < 0) {
+        errno = EINVAL;
+        return -1;
+    }
+    if (target >= block_start && target <= d->input_end) {
+        d->input_used = static_cast<int>(target - block_start);
+        return static_cast<off_t>(target);
+    }
+    off_t now = lseek(d->fd, static_cast<off_t>(target), SEEK_SET);
+    if (now < 0) {
+        return -1;
+    }
+    d->input_length = 0;
+    d->input_used = 0;
+    d->input_end = now;
+    return now;
+}
+
+// Notes the format the decoder gives from its next read on. False when it is
+// one we cannot play.
+bool note_next_format(StreamDecoder* d)
 {
     long rate = 0;
     int channels = 0;
@@ -37,17 +123,23 @@ bool adopt_format(StreamDecoder* d)
     if (encoding != MPG123_ENC_FLOAT_32 || channels < 1 || channels > 2 || rate <= 0) {
         return false;
     }
-    bool needs_resampler = rate != d->device_rate;
-    if (rate == d->file_rate && channels == d->file_channels && needs_resampler == (d->resampler != nullptr)) {
-        return true;
-    }
-    // A format change mid-file drops the old resampler's last few
-    // milliseconds: far rarer than worth flushing across formats.
+    d->next_rate = rate;
+    d->next_channels = channels;
+    return true;
+}
+
+// Sets up conversion for the format of what decoded holds, with a resampler
+// when its rate is not the device's. The old resampler must have been
+// drained first. False when no resampler can be made.
+bool adopt_format(StreamDecoder* d)
+{
+    long rate = d->decoded_rate;
+    int channels = d->decoded_channels;
     if (d->resampler != nullptr) {
         soxr_delete(d->resampler);
         d->resampler = nullptr;
     }
-    if (needs_resampler) {
+    if (rate != d->device_rate) {
         soxr_error_t failure = nullptr;
         soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_INT16_I);
         io.flags |= SOXR_NO_DITHER;
@@ -69,6 +161,11 @@ bool adopt_format(StreamDecoder* d)
     return true;
 }
 
+bool format_changed(const StreamDecoder* d)
+{
+    return d->decoded_rate != d->file_rate || d->decoded_channels != d->file_channels;
+}
+
 void decode_block(StreamDecoder* d)
 {
     d->decoded_frames = 0;
@@ -76,18 +173,29 @@ void decode_block(StreamDecoder* d)
     for (int change = 0; change < MAX_FORMAT_CHANGES_PER_READ; ++change) {
         size_t bytes = 0;
         int result = mpg123_read(d->mpg, d->decoded, sizeof d->decoded, &bytes);
-        if (result == MPG123_NEW_FORMAT) {
-            if (!adopt_format(d)) {
-                d->decoder_ended = true;
-                return;
-            }
-            continue;
-        }
-        if (d->file_channels == 0 && bytes > 0 && !adopt_format(d)) {
+        if (d->next_channels == 0 && bytes > 0 && !note_next_format(d)) {
             d->decoder_ended = true;
             return;
         }
-        int frames = d->file_channels > 0 ? static_cast<int>(bytes / (sizeof(float) * d->file_channels)) : 0;
+        // Samples that come with a change of format are still in the old
+        // one; the new one starts with the next read.
+        d->decoded_rate = d->next_rate;
+        d->decoded_channels = d->next_channels;
+        d->change_follows = result == MPG123_NEW_FORMAT;
+        if (result == MPG123_NEW_FORMAT) {
+            if (!note_next_format(d)) {
+                d->decoder_ended = true;
+                bytes = 0;
+            }
+            if (bytes == 0) {
+                if (d->decoder_ended) {
+                    return;
+                }
+                continue;
+            }
+            result = MPG123_OK;
+        }
+        int frames = d->decoded_channels > 0 ? static_cast<int>(bytes / (sizeof(float) * d->decoded_channels)) : 0;
         d->decoded_frames = frames;
         if (result != MPG123_OK) {
             // MPG123_DONE at the real end of the file, or an error the
@@ -96,6 +204,14 @@ void decode_block(StreamDecoder* d)
         } else if (frames > 0) {
             d->empty_reads = 0;
         } else if (++d->empty_reads > MAX_EMPTY_READS) {
+            d->decoder_ended = true;
+        }
+        if (frames > 0) {
+            d->read_since_audio = 0;
+            d->hasty_changes = d->change_follows ? d->hasty_changes + 1 : 0;
+        }
+        if (d->hasty_changes > MAX_HASTY_CHANGES) {
+            d->decoded_frames = 0;
             d->decoder_ended = true;
         }
         return;
@@ -166,6 +282,16 @@ bool decoder_open(StreamDecoder* d, const char* path, long device_rate, char* er
     d->file_rate = 0;
     d->file_channels = 0;
     d->device_rate = device_rate;
+    d->input_length = 0;
+    d->input_used = 0;
+    d->input_end = 0;
+    d->read_since_audio = 0;
+    d->next_rate = 0;
+    d->next_channels = 0;
+    d->decoded_rate = 0;
+    d->decoded_channels = 0;
+    d->change_follows = false;
+    d->hasty_changes = 0;
     d->decoded_frames = 0;
     d->decoded_used = 0;
     d->converted_frames = 0;
@@ -175,7 +301,9 @@ bool decoder_open(StreamDecoder* d, const char* path, long device_rate, char* er
     d->empty_reads = 0;
 
     // Non-blocking, so that opening a FIFO with no writer returns at once
-    // instead of waiting for one; anything but a regular file is refused.
+    // instead of waiting for one, and so that a pseudo-file that would wait
+    // for data fails to read instead; anything but a regular file is
+    // refused.
     d->fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (d->fd < 0) {
         return fail_open(d, error, error_size, path, std::strerror(errno));
@@ -185,9 +313,10 @@ bool decoder_open(StreamDecoder* d, const char* path, long device_rate, char* er
     if (fstat(d->fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         return fail_open(d, error, error_size, path, "not a regular file");
     }
-    int flags = fcntl(d->fd, F_GETFL);
-    if (flags < 0 || fcntl(d->fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
-        return fail_open(d, error, error_size, path, std::strerror(errno));
+    // Pseudo-files such as those under /proc say they are empty; some of
+    // them block on reading.
+    if (info.st_size == 0) {
+        return fail_open(d, error, error_size, path, "the file is empty");
     }
 
     int status = MPG123_OK;
@@ -209,16 +338,23 @@ bool decoder_open(StreamDecoder* d, const char* path, long device_rate, char* er
     for (size_t i = 0; i < rate_count; ++i) {
         mpg123_format(d->mpg, rates[i], MPG123_MONO | MPG123_STEREO, MPG123_ENC_FLOAT_32);
     }
-    if (mpg123_open_fd(d->mpg, d->fd) != MPG123_OK) {
+    if (mpg123_replace_reader_handle(d->mpg, read_input, seek_input, nullptr) != MPG123_OK ||
+        mpg123_open_handle(d->mpg, d) != MPG123_OK) {
         return fail_open(d, error, error_size, path, mpg123_strerror(d->mpg));
     }
 
-    // Success means that audio decodes, not merely that a header was found.
-    while (d->decoded_frames == 0 && !d->decoder_ended) {
+    // Success means that audio decodes, not merely that a header was found,
+    // and that it keeps one format for more than a read. Each pass takes
+    // from the file or counts as empty, so the search is bounded by the
+    // reader's limit.
+    while ((d->decoded_frames == 0 || d->change_follows) && !d->decoder_ended) {
         decode_block(d);
     }
     if (d->decoded_frames == 0) {
         return fail_open(d, error, error_size, path, "no MPEG audio found");
+    }
+    if (!adopt_format(d)) {
+        return fail_open(d, error, error_size, path, "cannot convert its sample rate");
     }
     return true;
 }
@@ -260,7 +396,17 @@ bool decoder_fill(StreamDecoder* d, AudioRing* ring, int target)
         if (ring_buffered(ring) >= target) {
             return false;
         }
-        if (d->decoded_used < d->decoded_frames) {
+        if (d->decoded_used < d->decoded_frames && format_changed(d)) {
+            // A new format mid-stream: the old resampler gives out what it
+            // still holds before the new segment starts.
+            if (d->resampler != nullptr && !d->resampler_drained) {
+                drain_resampler(d);
+            } else if (!adopt_format(d)) {
+                d->decoded_used = d->decoded_frames;
+                d->decoder_ended = true;
+                d->resampler_drained = true;
+            }
+        } else if (d->decoded_used < d->decoded_frames) {
             convert_block(d);
         } else if (!d->decoder_ended) {
             decode_block(d);

@@ -14,18 +14,32 @@
 // stereo), so that one read of the decoder fills it.
 constexpr int DECODE_SAMPLES = 1152 * 2 * 2;
 constexpr int CONVERT_SAMPLES = 4096;
+// The file is read in blocks of this size and handed to the decoder from
+// memory: it asks for a few bytes at a time while it searches for a frame.
+constexpr int INPUT_BLOCK_SIZE = 16384;
 
 struct StreamDecoder {
     bool file_open; // fd is ours to close
     int fd;
     mpg123_handle* mpg;
-    soxr_t resampler; // nullptr when the file's rate is the device's
-    long file_rate;
-    int file_channels; // 1 or 2; the channel count of decoded and converted
+    soxr_t resampler;  // nullptr when the file's rate is the device's
+    long file_rate;    // the format the resampler and converted are set up for
+    int file_channels; // 1 or 2
     long device_rate;
+    unsigned char input[INPUT_BLOCK_SIZE];
+    int input_length;           // bytes of input that hold file data
+    int input_used;             // of which the decoder has taken this many
+    long long input_end;        // the file offset just past input's data
+    long long read_since_audio; // bytes the decoder took since a read last gave audio
+    long next_rate;             // the format the decoder's next read gives
+    int next_channels;
     float decoded[DECODE_SAMPLES];
+    long decoded_rate;    // the format of what decoded holds; it differs from
+    int decoded_channels; // file_rate, file_channels right after a change
     int decoded_frames;
     int decoded_used;
+    bool change_follows; // the format changed right after what decoded holds
+    int hasty_changes;   // reads in a row that change_follows cut short
     int16_t converted[CONVERT_SAMPLES];
     int converted_frames;
     int converted_used;
@@ -35,8 +49,10 @@ struct StreamDecoder {
 };
 
 // Opens path as a stream for a device running at device_rate. Fails at once,
-// with the reason in error, when path is not a readable regular file or no
-// MPEG audio frame in it decodes. On failure nothing stays open.
+// with the reason in error, when path is not a readable regular file, is
+// empty, or no MPEG audio frame decodes within the bytes searched before the
+// first one. On failure nothing stays open. No read waits on the file: a
+// file that would block is refused too.
 bool decoder_open(StreamDecoder* decoder, const char* path, long device_rate, char* error, int error_size);
 // Releases the decoder, the resampler and the file. Safe on a closed decoder.
 void decoder_close(StreamDecoder* decoder);

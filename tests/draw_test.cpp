@@ -382,7 +382,8 @@ TEST_F(SongListTest, CountsPiecesOfAtMostNineteenBytes)
         {std::string(38, 'n') + "\n", 3},
         {"a\nb\nc", 3},
         {"\n\n", 2},
-        {many, 300},
+        // Counting stops after the fifth column, the last the window shows.
+        {many, 45},
     };
     for (const Case& c : cases) {
         draw_list(c.content);
@@ -398,6 +399,13 @@ TEST_F(SongListTest, NoReadableListIsAnEmptyList)
     std::filesystem::create_directory(LIST_FILE_PATH); // not a file
     EXPECT_EQ(draw_list(nullptr), blank);
     EXPECT_EQ(ui_.song_count, 0);
+    write_file("outside.txt", "a.mp3\n");
+    for (Planted what : {Planted::LINK_TO_OUTSIDE, Planted::LINK_TO_DEV_ZERO, Planted::FIFO}) {
+        SCOPED_TRACE(planted_name(what));
+        plant(LIST_FILE_PATH, what, "outside.txt");
+        EXPECT_EQ(within_seconds(30, [&] { return draw_list(nullptr); }), blank);
+        EXPECT_EQ(ui_.song_count, 0);
+    }
 }
 
 TEST_F(SongListTest, FillsColumnsOfNine)
@@ -470,7 +478,45 @@ TEST_F(SongListTest, LongListsNeverWrapBackIntoTheWindow)
     }
     std::vector<Uint32> expected = draw_list(visible);
     EXPECT_EQ(draw_list(all), expected);
-    EXPECT_EQ(ui_.song_count, 7500);
+    EXPECT_EQ(ui_.song_count, 45);
+}
+
+TEST_F(SongListTest, CountingStopsWhereNoPickCanTellTheDifference)
+{
+    // Around the places where the count may stop: past the grid's highest
+    // index (27) and past the window's last entry (45). Lines of 19 bytes
+    // and more count as two entries and more.
+    struct Case {
+        const char* what;
+        std::string content;
+        long long entries; // the count without any stop
+    };
+    auto lines = [](int count, int length) {
+        std::string out;
+        for (int i = 0; i < count; ++i) {
+            out += std::string(length, 'a' + i % 26) + "\n";
+        }
+        return out;
+    };
+    const Case cases[] = {
+        {"27 entries", lines(27, 5), 27},  {"28 entries", lines(28, 5), 28},
+        {"44 entries", lines(44, 5), 44},  {"46 entries", lines(46, 5), 46},
+        {"long names", lines(30, 40), 90}, {"one endless line", std::string(100000, 'x'), 100000 / 19 + 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        draw_list(c.content);
+        for (int index = 0; index <= LIST_INDEX_MAX; ++index) {
+            // What the guard of picking asks.
+            EXPECT_EQ(index > ui_.song_count, index > c.entries) << "index " << index;
+        }
+    }
+    // A list of 64 GB (sparse: zeros after the first line) that the drawing
+    // may not read through.
+    write_file(LIST_FILE_PATH, "a.mp3\n");
+    std::filesystem::resize_file(LIST_FILE_PATH, 64ULL << 30);
+    within_seconds(60, [&] { draw_list(nullptr); });
+    EXPECT_GT(ui_.song_count, LIST_INDEX_MAX);
 }
 
 // The code points of a UTF-8 text.

@@ -207,3 +207,54 @@ TEST_F(Pick, SelectWithoutUsableWorkingFilesClearsAndWritesNoChoice)
     }
     EXPECT_EQ(after, before);
 }
+
+TEST_F(Pick, WorkingFilesAreNeverReadOrWrittenThroughAnotherEntry)
+{
+    const std::string outside = "outside.txt";
+    for (Planted what : ALL_PLANTED) {
+        SCOPED_TRACE(planted_name(what));
+        // The choice file: replaced by a plain file, its target untouched.
+        write_file(outside, "x.mp3\n");
+        fs::remove(LIST);
+        write_file(LIST, "a.mp3\n");
+        plant(CHOICE, what, outside);
+        set_song(&song_, EARLIER_SONG);
+        within_seconds(30, [&] { select_song(1, &song_); });
+        EXPECT_STREQ(song_.text, "./music/a.mp3");
+        EXPECT_EQ(read_plain_file(CHOICE), "./music/a.mp3\n1");
+        EXPECT_EQ(read_file(outside), "x.mp3\n");
+
+        // The list: anything but a plain file reads as no list, and nothing
+        // is written. (A hard link is a plain file, and is read.)
+        if (what == Planted::HARD_LINK_TO_OUTSIDE) {
+            continue;
+        }
+        fs::remove(CHOICE);
+        write_file(CHOICE, EARLIER_CHOICE);
+        plant(LIST, what, outside);
+        set_song(&song_, EARLIER_SONG);
+        within_seconds(30, [&] { select_song(1, &song_); });
+        EXPECT_STREQ(song_.text, "./music/");
+        EXPECT_EQ(read_plain_file(CHOICE), EARLIER_CHOICE);
+        EXPECT_EQ(read_file(outside), "x.mp3\n");
+        EXPECT_EQ(folder_names("temp"), (std::vector<std::string>{"datest.txt", "temporaire.txt"}));
+    }
+}
+
+TEST_F(Pick, AHugeListIsReadNoFurtherThanTheGridReaches)
+{
+    // A stale list of 64 GB (sparse: zeros after the first line) that no
+    // pick may read through.
+    write_file(LIST, "a.mp3\n");
+    fs::resize_file(LIST, 64ULL << 30);
+    struct Case {
+        int index;
+        const char* song;
+    };
+    const Case cases[] = {{1, "./music/a.mp3"}, {2, "./music/"}, {27, "./music/"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.index);
+        within_seconds(60, [&] { select_song(c.index, &song_); });
+        EXPECT_STREQ(song_.text, c.song);
+    }
+}

@@ -1,6 +1,10 @@
 // The listing filter and the scan of the music folder into the list file.
 #include <dirent.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <csignal>
 
 #include <filesystem>
 #include <set>
@@ -186,4 +190,45 @@ TEST_F(Scan, UnopenableListFileIsLeftAlone)
     scan_music_folder(&ui);
     EXPECT_EQ(tree(), before);
     EXPECT_TRUE(fs::is_directory(LIST));
+}
+
+TEST_F(Scan, ListReplacesWhateverHoldsItsNameWithoutWritingThroughIt)
+{
+    write_file("music/a.mp3", "");
+    const std::string outside = "outside.txt";
+    for (Planted what : ALL_PLANTED) {
+        SCOPED_TRACE(planted_name(what));
+        write_file(outside, "not the player's\n");
+        plant(LIST, what, outside);
+        UiState ui = open_click();
+        within_seconds(30, [&] { scan_music_folder(&ui); });
+        EXPECT_EQ(read_plain_file(LIST), expected_list({".", "..", "a.mp3"}));
+        EXPECT_EQ(read_file(outside), "not the player's\n");
+        EXPECT_EQ(folder_names("temp"), std::vector<std::string>{"temporaire.txt"});
+    }
+}
+
+TEST_F(Scan, ListCutShortByAFullDiskLeavesTheOldOne)
+{
+    for (int i = 0; i < 500; ++i) {
+        write_file("music/song " + std::to_string(i) + ".mp3", "");
+    }
+    write_file(LIST, "old.mp3\n");
+    // A file size limit fails the writes past it as a full disk would.
+    rlimit saved = {};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    auto saved_signal = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = 1024;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    UiState ui = open_click();
+    scan_music_folder(&ui);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, saved_signal);
+
+    EXPECT_EQ(read_file(LIST), "old.mp3\n");
+    EXPECT_EQ(folder_names("temp"), std::vector<std::string>{"temporaire.txt"});
+    scan_music_folder(&ui);
+    std::string list = read_file(LIST);
+    EXPECT_EQ(std::count(list.begin(), list.end(), '\n'), 502) << "a scan with room writes the whole list";
 }

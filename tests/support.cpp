@@ -2,8 +2,10 @@
 // events for the tests and the benchmarks.
 #include "tests/support.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -121,4 +123,59 @@ SDL_Event key_press(SDLKey key)
     event.type = SDL_KEYDOWN;
     event.key.keysym.sym = key;
     return event;
+}
+
+const char* planted_name(Planted what)
+{
+    switch (what) {
+    case Planted::LINK_TO_OUTSIDE:
+        return "symbolic link to a file outside";
+    case Planted::HARD_LINK_TO_OUTSIDE:
+        return "hard link to a file outside";
+    case Planted::LINK_TO_DEV_ZERO:
+        return "symbolic link to /dev/zero";
+    case Planted::FIFO:
+        return "FIFO";
+    }
+    return "?";
+}
+
+void plant(const std::string& path, Planted what, const std::string& outside)
+{
+    std::error_code ignored;
+    fs::remove(path, ignored);
+    switch (what) {
+    case Planted::LINK_TO_OUTSIDE:
+        fs::create_symlink(fs::absolute(outside), path);
+        break;
+    case Planted::HARD_LINK_TO_OUTSIDE:
+        fs::create_hard_link(outside, path);
+        break;
+    case Planted::LINK_TO_DEV_ZERO:
+        fs::create_symlink("/dev/zero", path);
+        break;
+    case Planted::FIFO:
+        if (mkfifo(path.c_str(), 0644) != 0) {
+            throw std::runtime_error("mkfifo failed");
+        }
+        break;
+    }
+}
+
+std::string read_plain_file(const std::string& path)
+{
+    if (!fs::is_regular_file(fs::symlink_status(path))) {
+        return "(not a plain file)";
+    }
+    return read_file(path);
+}
+
+std::vector<std::string> folder_names(const std::string& path)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(path)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
 }

@@ -134,19 +134,19 @@ def copy_glyph(source, name, prefix, scale, target_glyf, metrics, added):
     return new_name
 
 
-def merge(base, source, spec, order):
+def merge(base, source, donor, order):
     cmap = base.getBestCmap()
     source_cmap = source.getBestCmap()
     glyf = base["glyf"]
-    scale = scale_for(base, source, spec["match"])
+    scale = scale_for(base, source, donor["match"])
     advances = {}
     added = []
     mapped = {}
-    for code_point in spec["code_points"]:
+    for code_point in donor["code_points"]:
         if code_point in cmap or code_point not in source_cmap:
             continue
         mapped[code_point] = copy_glyph(
-            source, source_cmap[code_point], spec["prefix"], scale, glyf, advances, added
+            source, source_cmap[code_point], donor["prefix"], scale, glyf, advances, added
         )
     order.extend(added)
     glyf.glyphOrder = order
@@ -208,20 +208,20 @@ def copyright_stanza(package):
     raise SystemExit("make_font: no Files: * paragraph in %s's copyright" % package)
 
 
-def write_licence(folder, spec, notice):
+def write_licence(folder, donor, notice):
     text = "%s takes %s from %s (Debian package %s), %s.\n" % (
         FONT_NAME,
-        spec["role"],
-        os.path.basename(spec["file"]),
-        spec["package"],
-        "unchanged" if spec is BASE else "scaled, without hinting",
+        donor["role"],
+        os.path.basename(donor["file"]),
+        donor["package"],
+        "unchanged" if donor is BASE else "scaled, without hinting",
     )
     text += "The copyright notice in that font reads:\n\n  %s\n\n" % notice
-    text += "Its copyright and licence, as Debian gives them, follow.\n\n" + copyright_stanza(spec["package"])
-    if "extra_licence" in spec:
-        with open(spec["extra_licence"], encoding="utf-8") as file:
+    text += "Its copyright and licence, as Debian gives them, follow.\n\n" + copyright_stanza(donor["package"])
+    if "extra_licence" in donor:
+        with open(donor["extra_licence"], encoding="utf-8") as file:
             text += "\n" + file.read()
-    with open(os.path.join(folder, spec["licence"]), "w", encoding="utf-8") as file:
+    with open(os.path.join(folder, donor["licence"]), "w", encoding="utf-8") as file:
         file.write(text)
 
 
@@ -231,8 +231,8 @@ def write_overview(folder):
         "of Debian's font packages, each in a file of its own beside it:",
         "",
     ]
-    for spec in [BASE] + SOURCES:
-        lines.append("- %s: %s, from %s (%s)" % (spec["licence"], spec["role"], os.path.basename(spec["file"]), spec["package"]))
+    for donor in [BASE] + SOURCES:
+        lines.append("- %s: %s, from %s (%s)" % (donor["licence"], donor["role"], os.path.basename(donor["file"]), donor["package"]))
     lines += [
         "",
         "The glyphs added to Quicksand Light were scaled to its units per em and",
@@ -252,13 +252,13 @@ def main():
     base = TTFont(BASE["file"], recalcTimestamp=False)
     order = list(base.getGlyphOrder())
     copyrights = [base["name"].getDebugName(0)]
-    for spec in SOURCES:
-        source = TTFont(spec["file"], lazy=False)
-        count = merge(base, source, spec, order)
+    for donor in SOURCES:
+        source = TTFont(donor["file"], lazy=False)
+        count = merge(base, source, donor, order)
         copyrights.append(source["name"].getDebugName(0))
-        print("make_font: %d characters from %s" % (count, os.path.basename(spec["file"])))
-    for spec, notice in zip([BASE] + SOURCES, copyrights):
-        write_licence(folder, spec, notice)
+        print("make_font: %d characters from %s" % (count, os.path.basename(donor["file"])))
+    for donor, notice in zip([BASE] + SOURCES, copyrights):
+        write_licence(folder, donor, notice)
     write_overview(folder)
     rename(base, copyrights)
     base["OS/2"].recalcUnicodeRanges(base)

@@ -1,7 +1,12 @@
 // The whole player against a music folder and working directory that try to
 // break it: it must stay responsive and end cleanly.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
 
 #include <filesystem>
 #include <fstream>
@@ -112,6 +117,123 @@ TEST_F(WholePlayer, AFloodOfClicksIsWorkedThroughAndTheRunEndsCleanly)
     ASSERT_TRUE(wait_for_width(x, player, BROWSER_WIDTH, &look));
     expect_hover_still_redraws();
     quit_with_escape();
+}
+
+TEST_F(WholePlayer, HostileTempFolderNeitherHoldsNorClobbers)
+{
+    make_tone_mp3("music/tone.mp3", E2E_TONE);
+    const std::string outside = "outside.txt";
+    const std::string kept = "the user's own file\n";
+    write_file(outside, kept);
+    const std::string list = "temp/temporaire.txt";
+    const std::string choice = "temp/datest.txt";
+    ASSERT_NE(launch(), 0u);
+
+    // What stands where the working files go at each open click and pick.
+    struct Round {
+        Planted list;
+        Planted choice;
+    };
+    const Round rounds[] = {
+        {Planted::FIFO, Planted::LINK_TO_OUTSIDE},
+        {Planted::LINK_TO_DEV_ZERO, Planted::FIFO},
+        {Planted::LINK_TO_OUTSIDE, Planted::LINK_TO_DEV_ZERO},
+        {Planted::HARD_LINK_TO_OUTSIDE, Planted::HARD_LINK_TO_OUTSIDE},
+    };
+    for (const Round& round : rounds) {
+        SCOPED_TRACE(std::string("list: ") + planted_name(round.list) + ", choice: " + planted_name(round.choice));
+        plant(list, round.list, outside);
+        plant(choice, round.choice, outside);
+        click_on(OPEN);
+        // Read only once plain files: a test that opened a FIFO would wait
+        // for good itself.
+        ASSERT_TRUE(wait_until([&] { return read_plain_file(list).find("tone.mp3\n") != std::string::npos; }));
+        std::vector<std::string> lines = list_lines();
+        int line = static_cast<int>(std::find(lines.begin(), lines.end(), "tone.mp3") - lines.begin()) + 1;
+        ASSERT_LE(line, 3);
+        click_on({350, 10 * line + 15}); // the band whose index is the line
+        std::string expected = "./music/tone.mp3\n" + std::to_string(line);
+        EXPECT_TRUE(wait_until([&] { return read_plain_file(choice) == expected; })) << read_plain_file(choice);
+        expect_hover_still_redraws();
+        EXPECT_EQ(read_file(outside), kept);
+    }
+
+    // A stale list of 200 MB (sparse) is replaced as quickly as a small one.
+    fs::remove(list);
+    write_file(list, "stale.mp3\n");
+    fs::resize_file(list, 200 << 20);
+    click_on(OPEN);
+    EXPECT_TRUE(wait_until([&] { return fs::file_size(list) < 1000; }));
+    expect_hover_still_redraws();
+    EXPECT_EQ(folder_names("temp"), (std::vector<std::string>{"datest.txt", "temporaire.txt"}));
+    quit_with_escape();
+}
+
+TEST_F(WholePlayer, XServerGoingAwayEndsThePlayerWithStatusOne)
+{
+    ASSERT_NE(launch(), 0u);
+    // Our own connection is closed first: on a dead server closing it would
+    // end the test program.
+    XCloseDisplay(x.display);
+    x.display = nullptr;
+    kill(x.pid, SIGKILL);
+    waitpid(x.pid, nullptr, 0);
+    x.pid = -1;
+    ASSERT_TRUE(wait_exit(&player)) << "the player did not end when its X server went away";
+    EXPECT_EQ(player.status, 1);
+    std::string err = player_stderr(player);
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+    EXPECT_EQ(err.rfind("klamor: ", 0), 0u) << err;
+}
+
+TEST_F(WholePlayer, NoDisplayIsOneLineAndStatusOneUnlessTheUserNamesADriver)
+{
+    // The harness's settings and the test's own environment, without any
+    // display or video driver.
+    std::vector<std::string> no_display;
+    auto names_a_display = [](const std::string& setting) {
+        for (const char* name : {"DISPLAY=", "WAYLAND_DISPLAY=", "SDL_VIDEODRIVER="}) {
+            if (setting.rfind(name, 0) == 0) {
+                return true;
+            }
+        }
+        return false;
+    };
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        if (!names_a_display(*entry)) {
+            no_display.push_back(*entry);
+        }
+    }
+    for (const std::string& setting : player_settings(x)) {
+        if (!names_a_display(setting)) {
+            no_display.push_back(setting);
+        }
+    }
+    start_program(&player, dir, dir, {KLAMOR_PLAYER_PATH}, no_display);
+    ASSERT_TRUE(wait_exit(&player)) << "the player ran on without a display";
+    EXPECT_EQ(player.status, 1);
+    std::string err = player_stderr(player);
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+    EXPECT_NE(err.find("klamor: cannot open a display"), std::string::npos) << err;
+
+    // A driver the user names is used, window or not: the player runs until
+    // told to stop. SDL turns SIGTERM into a quit request once it is up.
+    no_display.push_back("SDL_VIDEODRIVER=dummy");
+    start_program(&player, dir, dir, {KLAMOR_PLAYER_PATH}, no_display);
+    std::string status_path = "/proc/" + std::to_string(player.pid) + "/status";
+    auto catches_term = [&] {
+        std::istringstream in(read_file(status_path));
+        for (std::string line; std::getline(in, line);) {
+            if (line.rfind("SigCgt:", 0) == 0) {
+                return (std::stoull(line.substr(7), nullptr, 16) >> (SIGTERM - 1) & 1) != 0;
+            }
+        }
+        return false;
+    };
+    ASSERT_TRUE(wait_until(catches_term)) << player_stderr(player);
+    kill(player.pid, SIGTERM);
+    ASSERT_TRUE(wait_exit(&player));
+    EXPECT_EQ(player.status, 0) << player_stderr(player);
 }
 
 } // namespace
