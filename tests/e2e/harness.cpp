@@ -154,21 +154,27 @@ bool start_xserver(XServer* server, std::string* why)
     return true;
 }
 
+void end_child(pid_t* pid)
+{
+    if (*pid <= 0) {
+        return;
+    }
+    kill(*pid, SIGTERM);
+    int status;
+    if (!wait_until([&] { return waitpid(*pid, &status, WNOHANG) == *pid; }, 5.0)) {
+        kill(*pid, SIGKILL);
+        waitpid(*pid, &status, 0);
+    }
+    *pid = -1;
+}
+
 void stop_xserver(XServer* server)
 {
     if (server->display != nullptr) {
         XCloseDisplay(server->display);
         server->display = nullptr;
     }
-    if (server->pid > 0) {
-        kill(server->pid, SIGTERM);
-        int status;
-        if (!wait_until([&] { return waitpid(server->pid, &status, WNOHANG) == server->pid; }, 5.0)) {
-            kill(server->pid, SIGKILL);
-            waitpid(server->pid, &status, 0);
-        }
-        server->pid = -1;
-    }
+    end_child(&server->pid);
 }
 
 std::vector<std::string> player_settings(const XServer& server, const std::string& audio_file)

@@ -24,6 +24,9 @@ struct XServer {
 // Returns false, with a reason, when the server does not come up.
 bool start_xserver(XServer* server, std::string* why);
 void stop_xserver(XServer* server);
+// Asks a child to end, kills it when it has not within a few seconds, and
+// reaps it; *pid is then -1.
+void end_child(pid_t* pid);
 
 // One run of the player in a working directory of the test's making.
 struct Player {

@@ -75,15 +75,7 @@ bool start_sound_server(SoundServer* server, std::string* why)
 
 void stop_sound_server(SoundServer* server)
 {
-    if (server->pid > 0) {
-        kill(server->pid, SIGTERM);
-        int status;
-        if (!wait_until([&] { return waitpid(server->pid, &status, WNOHANG) == server->pid; }, 5.0)) {
-            kill(server->pid, SIGKILL);
-            waitpid(server->pid, &status, 0);
-        }
-        server->pid = -1;
-    }
+    end_child(&server->pid);
     if (!server->runtime_dir.empty()) {
         std::error_code ignored;
         std::filesystem::remove_all(server->runtime_dir, ignored);
