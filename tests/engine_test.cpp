@@ -101,6 +101,17 @@ AudioSound* play_file(AudioSystem* audio, const std::string& path)
 
 // The steepest a sine of this level and frequency moves between two frames,
 // plus what one fade step may add on top.
+// Starts the engine on SDL's disk driver, which writes what it plays to raw;
+// later tests get the dummy driver back.
+bool start_on_disk_device(AudioSystem* audio, const std::string& raw, char* error, int error_size)
+{
+    setenv("SDL_AUDIODRIVER", "disk", 1);
+    setenv("SDL_DISKAUDIOFILE", raw.c_str(), 1);
+    bool started = audio_system_create(audio) && audio_system_init(audio, 2, error, error_size);
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    return started;
+}
+
 float allowed_step(double frequency, int rate)
 {
     double slope = TONE_LEVEL * 2.0 * M_PI * frequency / rate;
@@ -575,19 +586,14 @@ TEST_F(EngineTest, CloseWithStreamsPlayingStopsTheThreadAndReleasesEverything)
 TEST_F(EngineTest, DiskDeviceReceivesTheToneAtItsPitch)
 {
     std::string raw = scratch + "/device.raw";
-    setenv("SDL_AUDIODRIVER", "disk", 1);
-    setenv("SDL_DISKAUDIOFILE", raw.c_str(), 1);
     std::string path = tone("tone.mp3", {440, 22050, 1, 0.5, ""});
     int fds_before = open_fd_count();
     auto audio = std::make_unique<AudioSystem>();
     char error[AUDIO_ERROR_SIZE] = "";
-    ASSERT_TRUE(audio_system_create(audio.get()));
-    bool started = audio_system_init(audio.get(), 2, error, sizeof error);
-    setenv("SDL_AUDIODRIVER", "dummy", 1);
-    ASSERT_TRUE(started) << error;
+    ASSERT_TRUE(start_on_disk_device(audio.get(), raw, error, sizeof error)) << error;
     AudioOutput output = audio->output;
     play_file(audio.get(), path);
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(PATIENCE_SECONDS);
     while (audio_playing_count(audio.get()) > 0 && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
@@ -614,15 +620,10 @@ TEST_F(EngineTest, DiskDeviceReceivesTheToneAtItsPitch)
 // may close, and closing never loses a paused stream.
 TEST_F(EngineTest, DeviceOpensOnPlayAndClosesOnceStopsAndPausesHaveFaded)
 {
-    setenv("SDL_AUDIODRIVER", "disk", 1);
-    setenv("SDL_DISKAUDIOFILE", (scratch + "/device.raw").c_str(), 1);
     std::string path = tone("tone.mp3", {440, 44100, 2, 5.0, ""});
     auto audio = std::make_unique<AudioSystem>();
     char error[AUDIO_ERROR_SIZE] = "";
-    ASSERT_TRUE(audio_system_create(audio.get()));
-    bool started = audio_system_init(audio.get(), 2, error, sizeof error);
-    setenv("SDL_AUDIODRIVER", "dummy", 1);
-    ASSERT_TRUE(started) << error;
+    ASSERT_TRUE(start_on_disk_device(audio.get(), scratch + "/device.raw", error, sizeof error)) << error;
     AudioGroup* group = audio_master_group(audio.get());
     auto settles_closed = [&]() {
         pollfd notified = {audio_notify_fd(audio.get()), POLLIN, 0};

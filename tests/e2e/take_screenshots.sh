@@ -51,13 +51,17 @@ xdotool mousemove --window "$window" 200 40
 sleep 0.5
 import -window "$window" "$root/docs/player.png"
 
-xdotool mousemove --window "$window" 112 115
-sleep 0.3
-xdotool click 1
-wait_for sh -c "xwininfo -id $window | grep -q 'Width: 700'"
-xdotool mousemove --window "$window" 200 40
-sleep 0.5
-import -window "$window" "$root/docs/browser.png"
+# Clicks open, waits for the browser, and photographs it into docs/$1.
+shoot_browser() {
+    xdotool mousemove --window "$window" 112 115
+    sleep 0.3
+    xdotool click 1
+    wait_for sh -c "xwininfo -id $window | grep -q 'Width: 700'"
+    xdotool mousemove --window "$window" 200 40
+    sleep 0.5
+    import -window "$window" "$root/docs/$1"
+}
+shoot_browser browser.png
 
 # Back to the player, a folder of names from around the world, open again.
 xdotool mousemove --window "$window" 670 80
@@ -69,11 +73,5 @@ for name in "Björk - Jóga" "Ñandú" "Sơn Tùng" "Ελλάδα" "Ήλιος" 
     "周杰伦" "晴天" "月亮代表" "丸の内" "ヒカル" "さくら" "봄날" "아이유" "좋은 날"; do
     : > "$work/music/$name.mp3"
 done
-xdotool mousemove --window "$window" 112 115
-sleep 0.3
-xdotool click 1
-wait_for sh -c "xwininfo -id $window | grep -q 'Width: 700'"
-xdotool mousemove --window "$window" 200 40
-sleep 0.5
-import -window "$window" "$root/docs/browser_scripts.png"
+shoot_browser browser_scripts.png
 echo "wrote docs/player.png, docs/browser.png and docs/browser_scripts.png"
