@@ -53,7 +53,7 @@ bool run_frame(InputState* input, UiState* ui, SongPath* song, SkinSet* skin, La
     // Each step reads what the earlier steps of this frame wrote: a click on
     // open sets the view, the scan rewrites the list, then the window is
     // re-created and the fresh list drawn.
-    wait_for_events(audio_notify_fd(audio));
+    wait_for_events(input, audio_notify_fd(audio));
     audio_settle_device(audio);
     poll_input(input, ui);
     update_transport(ui, audio, song);

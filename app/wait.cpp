@@ -35,6 +35,18 @@ Display* x_display()
     return info.info.x11.display;
 }
 
+// The hover codes come from the pointer as the frame sampled it, before
+// its event. A move that the frame's own event read brought in arrives after
+// that sample: without one more frame the old codes would stay lit until
+// some later event.
+bool pointer_moved_since(const InputState* input)
+{
+    int x = 0;
+    int y = 0;
+    SDL_GetMouseState(&x, &y);
+    return x != input->mouse_x || y != input->mouse_y;
+}
+
 } // namespace
 
 void hold_quit_signals()
@@ -43,7 +55,7 @@ void hold_quit_signals()
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }
 
-void wait_for_events(int wake_fd)
+void wait_for_events(const InputState* input, int wake_fd)
 {
     // The signals are let in only inside ppoll, atomically with the sleep:
     // SDL's handler then runs on this thread and the sleep ends at once.
@@ -56,7 +68,7 @@ void wait_for_events(int wake_fd)
     for (;;) {
         // Pumps first: turns what Xlib has read, and any quit a signal
         // left pending, into SDL events.
-        if (SDL_PollEvent(nullptr) != 0) {
+        if (SDL_PollEvent(nullptr) != 0 || pointer_moved_since(input)) {
             return;
         }
         pollfd fds[2];

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "app/input.h"
+#include "app/wait.h"
 #include "display/layout.h"
 #include "tests/support.h"
 
@@ -234,4 +235,25 @@ TEST_F(Polling, RedrawOnlyInTheFrameAHoverCodeChanges)
     ASSERT_EQ(SDL_PushEvent(&key), 0);
     poll_input(&input, &ui);
     EXPECT_EQ(ui.redraw, 0);
+}
+
+TEST_F(Polling, AMoveReadAfterTheFrameSampledThePointerGetsAFrameOfItsOwn)
+{
+    // A frame samples the pointer, then its own event read brings in a move:
+    // the hover codes still show where the pointer was, and the queue is
+    // empty. The loop must not go to sleep on that.
+    InputState input = {};
+    UiState ui = {};
+    ui.view = VIEW_PLAYER;
+    poll_input(&input, &ui);
+    SDL_WarpMouse(static_cast<Uint16>((OPEN_HOVER.low + OPEN_HOVER.high) / 2),
+                  static_cast<Uint16>((ROW_BAND.low + ROW_BAND.high) / 2));
+    SDL_Event move;
+    while (SDL_PollEvent(&move) != 0) {
+    }
+    within_seconds(PATIENCE_SECONDS, [&] { wait_for_events(&input, -1); });
+
+    poll_input(&input, &ui);
+    EXPECT_EQ(ui.hover_button, HOVER_OPEN);
+    EXPECT_EQ(ui.redraw, REDRAW_DUE);
 }
