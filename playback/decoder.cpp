@@ -265,6 +265,36 @@ void drain_resampler(StreamDecoder* d)
     }
 }
 
+// Sets up libmpg123 to read the open file through our reader. Returns why
+// it could not, or nullptr.
+const char* start_decoding(StreamDecoder* d)
+{
+    int status = MPG123_OK;
+    d->mpg = mpg123_new(nullptr, &status);
+    if (d->mpg == nullptr) {
+        return mpg123_plain_strerror(status);
+    }
+    // Quiet: the player writes nothing to standard error. Gapless trimming is
+    // off so that a stream plays every frame the file holds, never cut short
+    // by a length written in its header. Output is float at the file's own
+    // rate; the resampler does the rate conversion.
+    mpg123_param(d->mpg, MPG123_ADD_FLAGS, MPG123_QUIET | MPG123_SKIP_ID3V2 | MPG123_FORCE_FLOAT, 0.0);
+    mpg123_param(d->mpg, MPG123_REMOVE_FLAGS, MPG123_GAPLESS | MPG123_AUTO_RESAMPLE, 0.0);
+    mpg123_param(d->mpg, MPG123_RESYNC_LIMIT, RESYNC_LIMIT_BYTES, 0.0);
+    mpg123_format_none(d->mpg);
+    const long* rates = nullptr;
+    size_t rate_count = 0;
+    mpg123_rates(&rates, &rate_count);
+    for (size_t i = 0; i < rate_count; ++i) {
+        mpg123_format(d->mpg, rates[i], MPG123_MONO | MPG123_STEREO, MPG123_ENC_FLOAT_32);
+    }
+    if (mpg123_replace_reader_handle(d->mpg, read_input, seek_input, nullptr) != MPG123_OK ||
+        mpg123_open_handle(d->mpg, d) != MPG123_OK) {
+        return mpg123_strerror(d->mpg);
+    }
+    return nullptr;
+}
+
 bool fail_open(StreamDecoder* d, char* error, int error_size, const char* path, const char* reason)
 {
     std::snprintf(error, static_cast<size_t>(error_size), "cannot play %s: %s", path, reason);
@@ -276,29 +306,8 @@ bool fail_open(StreamDecoder* d, char* error, int error_size, const char* path, 
 
 bool decoder_open(StreamDecoder* d, const char* path, long device_rate, char* error, int error_size)
 {
-    d->file_open = false;
-    d->mpg = nullptr;
-    d->resampler = nullptr;
-    d->file_rate = 0;
-    d->file_channels = 0;
+    *d = StreamDecoder{};
     d->device_rate = device_rate;
-    d->input_length = 0;
-    d->input_used = 0;
-    d->input_end = 0;
-    d->read_since_audio = 0;
-    d->next_rate = 0;
-    d->next_channels = 0;
-    d->decoded_rate = 0;
-    d->decoded_channels = 0;
-    d->change_follows = false;
-    d->hasty_changes = 0;
-    d->decoded_frames = 0;
-    d->decoded_used = 0;
-    d->converted_frames = 0;
-    d->converted_used = 0;
-    d->decoder_ended = false;
-    d->resampler_drained = false;
-    d->empty_reads = 0;
 
     // Non-blocking, so that opening a FIFO with no writer returns at once
     // instead of waiting for one, and so that a pseudo-file that would wait
@@ -319,28 +328,9 @@ bool decoder_open(StreamDecoder* d, const char* path, long device_rate, char* er
         return fail_open(d, error, error_size, path, "the file is empty");
     }
 
-    int status = MPG123_OK;
-    d->mpg = mpg123_new(nullptr, &status);
-    if (d->mpg == nullptr) {
-        return fail_open(d, error, error_size, path, mpg123_plain_strerror(status));
-    }
-    // Quiet: the player writes nothing to standard error. Gapless trimming is
-    // off so that a stream plays every frame the file holds, never cut short
-    // by a length written in its header. Output is float at the file's own
-    // rate; the resampler does the rate conversion.
-    mpg123_param(d->mpg, MPG123_ADD_FLAGS, MPG123_QUIET | MPG123_SKIP_ID3V2 | MPG123_FORCE_FLOAT, 0.0);
-    mpg123_param(d->mpg, MPG123_REMOVE_FLAGS, MPG123_GAPLESS | MPG123_AUTO_RESAMPLE, 0.0);
-    mpg123_param(d->mpg, MPG123_RESYNC_LIMIT, RESYNC_LIMIT_BYTES, 0.0);
-    mpg123_format_none(d->mpg);
-    const long* rates = nullptr;
-    size_t rate_count = 0;
-    mpg123_rates(&rates, &rate_count);
-    for (size_t i = 0; i < rate_count; ++i) {
-        mpg123_format(d->mpg, rates[i], MPG123_MONO | MPG123_STEREO, MPG123_ENC_FLOAT_32);
-    }
-    if (mpg123_replace_reader_handle(d->mpg, read_input, seek_input, nullptr) != MPG123_OK ||
-        mpg123_open_handle(d->mpg, d) != MPG123_OK) {
-        return fail_open(d, error, error_size, path, mpg123_strerror(d->mpg));
+    const char* failure = start_decoding(d);
+    if (failure != nullptr) {
+        return fail_open(d, error, error_size, path, failure);
     }
 
     // Success means that audio decodes, not merely that a header was found,

@@ -18,40 +18,42 @@ constexpr int CONVERT_SAMPLES = 4096;
 // memory: it asks for a few bytes at a time while it searches for a frame.
 constexpr int INPUT_BLOCK_SIZE = 16384;
 
+// A fresh record holds nothing open; decoder_open starts every stream from
+// a fresh record.
 struct StreamDecoder {
-    bool file_open; // fd is ours to close
-    int fd;
-    mpg123_handle* mpg;
-    soxr_t resampler;  // nullptr when the file's rate is the device's
-    long file_rate;    // the format the resampler and converted are set up for
-    int file_channels; // 1 or 2
-    long device_rate;
+    bool file_open = false; // fd is ours to close
+    int fd = -1;
+    mpg123_handle* mpg = nullptr;
+    soxr_t resampler = nullptr; // nullptr when the file's rate is the device's
+    long file_rate = 0;         // the format the resampler and converted are set up for
+    int file_channels = 0;      // 1 or 2
+    long device_rate = 0;
     unsigned char input[INPUT_BLOCK_SIZE];
-    int input_length;           // bytes of input that hold file data
-    int input_used;             // of which the decoder has taken this many
-    long long input_end;        // the file offset just past input's data
-    long long read_since_audio; // bytes the decoder took since a read last gave audio
-    long next_rate;             // the format the decoder's next read gives
-    int next_channels;
+    int input_length = 0;           // bytes of input that hold file data
+    int input_used = 0;             // of which the decoder has taken this many
+    long long input_end = 0;        // the file offset just past input's data
+    long long read_since_audio = 0; // bytes the decoder took since a read last gave audio
+    long next_rate = 0;             // the format the decoder's next read gives
+    int next_channels = 0;
     float decoded[DECODE_SAMPLES];
-    long decoded_rate;    // the format of what decoded holds; it differs from
-    int decoded_channels; // file_rate, file_channels right after a change
-    int decoded_frames;
-    int decoded_used;
-    bool change_follows; // the format changed right after what decoded holds
-    int hasty_changes;   // reads in a row that change_follows cut short
+    long decoded_rate = 0;    // the format of what decoded holds; it differs from
+    int decoded_channels = 0; // file_rate, file_channels right after a change
+    int decoded_frames = 0;
+    int decoded_used = 0;
+    bool change_follows = false; // the format changed right after what decoded holds
+    int hasty_changes = 0;       // reads in a row that change_follows cut short
     int16_t converted[CONVERT_SAMPLES];
-    int converted_frames;
-    int converted_used;
-    bool decoder_ended;     // the decoder reported the end or a fatal error
-    bool resampler_drained; // the resampler gave out its last samples
-    int empty_reads;        // consecutive reads that produced nothing
+    int converted_frames = 0;
+    int converted_used = 0;
+    bool decoder_ended = false;     // the decoder reported the end or a fatal error
+    bool resampler_drained = false; // the resampler gave out its last samples
+    int empty_reads = 0;            // consecutive reads that produced nothing
 };
 
 // Opens path as a stream for a device running at device_rate. Fails at once,
 // with the reason in error, when path is not a readable regular file, is
 // empty, or no MPEG audio frame decodes within the bytes searched before the
-// first one. On failure nothing stays open. No read waits on the file: a
+// first one. On failure nothing stays open. decoder must hold nothing open. No read waits on the file: a
 // file that would block is refused too.
 bool decoder_open(StreamDecoder* decoder, const char* path, long device_rate, char* error, int error_size);
 // Releases the decoder, the resampler and the file. Safe on a closed decoder.

@@ -1,43 +1,35 @@
-// The engine's records and the operations the transport calls.
+// The caller's side of the engine: starting and closing it, creating and
+// playing streams, and the master group's pause and stop.
 #include "playback/engine.h"
 
 #include <SDL.h>
 #include <mpg123.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <climits>
 #include <cstdio>
-#include <system_error>
 
-#include "playback/mixer.h"
+#include "playback/device.h"
+#include "playback/streamer.h"
 
 namespace {
 
 // What the player asks SDL for; whatever SDL grants is used as it is.
 constexpr int REQUESTED_RATE = 48000;
 constexpr int REQUESTED_CHANNELS = 2;
-// The device's buffer. A sound server wakes for every buffer of every open
-// stream, so small ones cost CPU on both sides; what the device holds is
-// also heard after a pause or stop fades, so large ones are slow to answer.
-// About 43 ms at 48 kHz answers a click within 100 ms.
-constexpr int REQUESTED_BUFFER_FRAMES = 2048;
 // Pause, resume and stop fade over 5 ms: short enough to feel immediate,
 // long enough not to click.
 constexpr int FADE_MS = 5;
-// The streaming thread keeps this much decoded ahead of the device, and
-// looks again this often while the device plays: the ring never holds less
-// than 350 ms, and each pass decodes a dozen MPEG frames rather than one.
+// The streaming thread keeps this much decoded ahead of the device. A stream
+// starts with as much in its ring, so that however much a device takes at
+// once when it opens (an ALSA device with several periods takes them all),
+// the song starts whole before the streaming thread first looks at it.
 constexpr int AHEAD_MS = 600;
-constexpr auto STREAM_POLL = std::chrono::milliseconds(250);
 // Quiet output written after the last sound before the device closes: what
 // the device and the sound server still hold is heard out first, so the
 // fade is never cut, and a quick pause and play keeps the device.
 constexpr int LINGER_MS = 500;
-// Decoded on the caller's thread before a stream goes on a channel, so that
-// it starts without a gap while the streaming thread catches up.
-constexpr int START_MS = 60;
 // How long a create waits for a fading-out stream to give back its slot.
 // Only a burst of play and stop clicks faster than the device's buffer
 // period fills every slot; generous, so that a loaded machine still gets one.
@@ -47,90 +39,6 @@ bool format_supported(uint16_t format)
 {
     return format == AUDIO_U8 || format == AUDIO_S8 || format == AUDIO_U16LSB || format == AUDIO_S16LSB ||
            format == AUDIO_U16MSB || format == AUDIO_S16MSB;
-}
-
-void wake_streamer(AudioSystem* audio)
-{
-    {
-        std::lock_guard<std::mutex> held(audio->lock);
-        audio->wake_due = true;
-    }
-    audio->wake.notify_one();
-}
-
-// Whether the streaming thread has decoding or releasing to do without
-// being asked: a stream that plays and is not all in its ring, or one that
-// has ended.
-bool streams_need_service(AudioSystem* audio)
-{
-    bool paused = audio->master.paused.load(std::memory_order_acquire);
-    for (const AudioSound& sound : audio->sounds) {
-        int state = sound.state.load(std::memory_order_acquire);
-        if (state == SOUND_DONE || state == SOUND_STOPPING ||
-            (state == SOUND_PLAYING && !paused && !sound.fully_fed.load(std::memory_order_relaxed))) {
-            return true;
-        }
-    }
-    return false;
-}
-
-// Whether the device is open and may close: nothing has sounded for the
-// linger time, and nothing that was asked for since (a play, a resume) is
-// still waiting for the callback's next run.
-bool device_may_close(const AudioSystem* audio)
-{
-    if (!audio->device_open.load(std::memory_order_acquire) ||
-        audio->quiet_frames.load(std::memory_order_acquire) < audio->linger_frames) {
-        return false;
-    }
-    return audio->master.paused.load(std::memory_order_acquire) || audio_playing_count(audio) == 0;
-}
-
-void notify_caller(AudioSystem* audio)
-{
-    uint64_t one = 1;
-    // The counter only ever needs to be non-zero; a full one is as good.
-    ssize_t written = write(audio->notify_fd, &one, sizeof one);
-    (void)written;
-}
-
-void streaming_loop(AudioSystem* audio)
-{
-    // Set once the caller has been told the device is quiet, so that it is
-    // told once; cleared when something sounds again.
-    bool told = false;
-    std::unique_lock<std::mutex> held(audio->lock);
-    while (!audio->quit) {
-        held.unlock();
-        audio_service_streams(audio);
-        held.lock();
-        bool device = audio->device_open.load(std::memory_order_acquire);
-        bool quiet = device_may_close(audio);
-        if (quiet && !told) {
-            notify_caller(audio);
-        }
-        told = quiet;
-        // While the device plays, look again now and then: to decode ahead,
-        // and to see it fall quiet. Otherwise sleep until a play, a resume or
-        // a stop wakes us, so that an idle or paused player costs nothing.
-        bool periodic = (device && !quiet) || (!audio->uses_device && streams_need_service(audio));
-        if (!audio->wake_due && !audio->quit) {
-            if (periodic) {
-                audio->wake.wait_for(held, STREAM_POLL);
-            } else {
-                audio->wake.wait(held, [audio] { return audio->wake_due || audio->quit; });
-            }
-        }
-        audio->wake_due = false;
-    }
-}
-
-void free_slot(AudioSound* sound)
-{
-    decoder_close(&sound->decoder);
-    ring_reset(&sound->ring);
-    sound->fully_fed.store(false, std::memory_order_relaxed);
-    sound->state.store(SOUND_FREE, std::memory_order_release);
 }
 
 AudioSound* try_claim_slot(AudioSystem* audio)
@@ -147,29 +55,30 @@ AudioSound* try_claim_slot(AudioSystem* audio)
 AudioSound* claim_slot(AudioSystem* audio)
 {
     AudioSound* sound = try_claim_slot(audio);
-    if (sound != nullptr || !audio->threaded) {
+    if (sound != nullptr || !audio->config.threaded) {
         return sound;
     }
     // Every slot is taken, some perhaps by streams still fading out after a
     // stop: give the callback and the streaming thread a moment to free one.
     auto deadline = std::chrono::steady_clock::now() + SLOT_WAIT;
-    std::unique_lock<std::mutex> held(audio->lock);
+    std::unique_lock<std::mutex> held(audio->streamer.lock);
     while ((sound = try_claim_slot(audio)) == nullptr) {
-        if (audio->slot_freed.wait_until(held, deadline) == std::cv_status::timeout) {
+        if (audio->streamer.slot_freed.wait_until(held, deadline) == std::cv_status::timeout) {
             return try_claim_slot(audio);
         }
     }
     return sound;
 }
 
-bool owns_sound(const AudioSystem* audio, const AudioSound* sound)
+// The slot's index, or -1 when the sound is not one of this engine's.
+int slot_of(const AudioSystem* audio, const AudioSound* sound)
 {
-    for (const AudioSound& slot : audio->sounds) {
-        if (&slot == sound) {
-            return true;
+    for (int i = 0; i < AUDIO_SOUND_SLOTS; ++i) {
+        if (&audio->sounds[i] == sound) {
+            return i;
         }
     }
-    return false;
+    return -1;
 }
 
 int count_in_state(const AudioSystem* audio, int state)
@@ -187,89 +96,70 @@ int count_in_state(const AudioSystem* audio, int state)
 // channel.
 void stop_oldest(AudioSystem* audio)
 {
-    for (;;) {
-        if (count_in_state(audio, SOUND_PLAYING) < audio->channel_count) {
-            return;
-        }
-        AudioSound* oldest = nullptr;
-        for (AudioSound& sound : audio->sounds) {
-            if (sound.state.load(std::memory_order_acquire) == SOUND_PLAYING &&
-                (oldest == nullptr || sound.started < oldest->started)) {
-                oldest = &sound;
+    while (count_in_state(audio, SOUND_PLAYING) >= audio->config.channel_count) {
+        int oldest = -1;
+        for (int i = 0; i < AUDIO_SOUND_SLOTS; ++i) {
+            if (audio->sounds[i].state.load(std::memory_order_acquire) == SOUND_PLAYING &&
+                (oldest < 0 || audio->caller.started[i] < audio->caller.started[oldest])) {
+                oldest = i;
             }
         }
-        if (oldest == nullptr) {
+        if (oldest < 0) {
             return;
         }
         // Fails only when the stream ended by itself meanwhile; look again.
         int expected = SOUND_PLAYING;
-        oldest->state.compare_exchange_strong(expected, SOUND_STOPPING, std::memory_order_acq_rel);
+        audio->sounds[oldest].state.compare_exchange_strong(expected, SOUND_STOPPING, std::memory_order_acq_rel);
     }
 }
 
 void set_error(AudioSystem* audio, const char* text)
 {
-    std::snprintf(audio->last_error, sizeof audio->last_error, "%s", text);
+    std::snprintf(audio->caller.last_error, sizeof audio->caller.last_error, "%s", text);
 }
 
-void mix_callback(void* userdata, uint8_t* stream, int length)
+bool start_engine(AudioSystem* audio, int channel_count, const AudioOutput* output, bool threaded, char* error,
+                  int error_size)
 {
-    audio_mix(static_cast<AudioSystem*>(userdata), stream, length);
-}
-
-// Opens SDL's device for the mix. With granted the device's own format
-// is taken and written into granted; otherwise SDL must deliver exactly the
-// engine's output, converting if the device has changed since.
-bool open_device(AudioSystem* audio, const AudioOutput* output, AudioOutput* granted, char* error, size_t size)
-{
-    SDL_AudioSpec wanted = {};
-    wanted.freq = output->rate;
-    wanted.format = output->format;
-    wanted.channels = static_cast<uint8_t>(output->channels);
-    wanted.samples = REQUESTED_BUFFER_FRAMES;
-    wanted.callback = mix_callback;
-    wanted.userdata = audio;
-    SDL_AudioSpec obtained = {};
-    if (SDL_OpenAudio(&wanted, granted != nullptr ? &obtained : nullptr) != 0) {
-        std::snprintf(error, size, "cannot open the audio device: %s", SDL_GetError());
+    size_t size = static_cast<size_t>(error_size);
+    if (channel_count < 1 || channel_count > AUDIO_MAX_CHANNELS) {
+        std::snprintf(error, size, "cannot mix %d channels (1 to %d)", channel_count, AUDIO_MAX_CHANNELS);
         return false;
     }
-    if (granted != nullptr) {
-        *granted = {obtained.freq, obtained.channels, obtained.format};
+    if (output->rate <= 0 || output->channels < 1 || !format_supported(output->format)) {
+        std::snprintf(error, size, "unsupported audio output: %d Hz, %d channels, format 0x%x", output->rate,
+                      output->channels, output->format);
+        return false;
     }
+    AudioConfig* config = &audio->config;
+    config->channel_count = channel_count;
+    config->output = *output;
+    config->fade_frames = std::max(1, output->rate * FADE_MS / 1000);
+    long ahead = static_cast<long>(output->rate) * AHEAD_MS / 1000;
+    config->ahead_frames = ahead < RING_FRAMES ? static_cast<int>(ahead) : RING_FRAMES;
+    config->linger_frames = output->rate * LINGER_MS / 1000;
+    config->threaded = threaded;
+    audio->device.quiet_frames.store(INT_MAX / 2);
+    audio->caller.play_count = 0;
+    audio->callback.group_gain = 1.0f;
+    audio->master.paused.store(false);
+    for (AudioSound& sound : audio->sounds) {
+        sound_release(&sound);
+    }
+    if (threaded && !streamer_start(audio, error, error_size)) {
+        config->threaded = false;
+        return false;
+    }
+    audio->caller.running = true;
     return true;
 }
 
-// Lets a freshly opened device call back, and the streaming thread watch it.
-void start_callback(AudioSystem* audio)
+bool refuse_restart(const AudioSystem* audio, char* error, int error_size)
 {
-    // Taking the device's lock once orders everything set up so far before
-    // the callback's first run.
-    SDL_LockAudio();
-    SDL_UnlockAudio();
-    SDL_PauseAudio(0);
-    if (audio->threaded) {
-        wake_streamer(audio);
-    }
-}
-
-// Opens the device if it is closed and starts the callback. Caller's thread.
-bool ensure_device(AudioSystem* audio)
-{
-    if (!audio->uses_device || audio->device_open.load(std::memory_order_relaxed)) {
-        return true;
-    }
-    if (SDL_WasInit(SDL_INIT_AUDIO) == 0 ||
-        !open_device(audio, &audio->output, nullptr, audio->last_error, sizeof audio->last_error)) {
-        if (SDL_WasInit(SDL_INIT_AUDIO) == 0) {
-            set_error(audio, "SDL audio is shut down");
-        }
+    if (audio != nullptr && audio->caller.created && !audio->caller.running) {
         return false;
     }
-    // The callback is not running yet: the device starts paused.
-    audio->quiet_frames.store(0, std::memory_order_relaxed);
-    audio->device_open.store(true, std::memory_order_release);
-    start_callback(audio);
+    std::snprintf(error, static_cast<size_t>(error_size), "the audio system was not created, or is already running");
     return true;
 }
 
@@ -286,71 +176,23 @@ bool audio_system_create(AudioSystem* audio)
     }
     audio->master.system = audio;
     audio->master.paused.store(false);
-    audio->created = true;
+    audio->caller.created = true;
     return true;
 }
 
 bool audio_system_start(AudioSystem* audio, int channel_count, const AudioOutput* output, bool streaming_thread,
                         char* error, int error_size)
 {
-    size_t size = static_cast<size_t>(error_size);
-    if (audio == nullptr || !audio->created || audio->running) {
-        std::snprintf(error, size, "the audio system was not created, or is already running");
+    if (refuse_restart(audio, error, error_size)) {
         return false;
     }
-    if (channel_count < 1 || channel_count > AUDIO_MAX_CHANNELS) {
-        std::snprintf(error, size, "cannot mix %d channels (1 to %d)", channel_count, AUDIO_MAX_CHANNELS);
-        return false;
-    }
-    if (output->rate <= 0 || output->channels < 1 || !format_supported(output->format)) {
-        std::snprintf(error, size, "unsupported audio output: %d Hz, %d channels, format 0x%x", output->rate,
-                      output->channels, output->format);
-        return false;
-    }
-    audio->channel_count = channel_count;
-    audio->output = *output;
-    audio->fade_frames = output->rate * FADE_MS / 1000;
-    if (audio->fade_frames < 1) {
-        audio->fade_frames = 1;
-    }
-    long ahead = static_cast<long>(output->rate) * AHEAD_MS / 1000;
-    audio->ahead_frames = ahead < RING_FRAMES ? static_cast<int>(ahead) : RING_FRAMES;
-    audio->linger_frames = output->rate * LINGER_MS / 1000;
-    audio->quiet_frames.store(INT_MAX / 2);
-    audio->play_count = 0;
-    audio->group_gain = 1.0f;
-    audio->master.paused.store(false);
-    for (AudioSound& sound : audio->sounds) {
-        sound.decoder.file_open = false;
-        sound.decoder.mpg = nullptr;
-        sound.decoder.resampler = nullptr;
-        free_slot(&sound);
-    }
-    audio->quit = false;
-    audio->wake_due = false;
-    audio->threaded = streaming_thread;
-    if (streaming_thread) {
-        try {
-            audio->streamer = std::thread(streaming_loop, audio);
-        } catch (const std::system_error& failure) {
-            std::snprintf(error, size, "cannot start the audio streaming thread: %s", failure.what());
-            audio->threaded = false;
-            return false;
-        }
-    }
-    audio->running = true;
-    return true;
+    audio->config.uses_device = false;
+    return start_engine(audio, channel_count, output, streaming_thread, error, error_size);
 }
 
 bool audio_system_init(AudioSystem* audio, int channel_count, char* error, int error_size)
 {
-    size_t size = static_cast<size_t>(error_size);
-    if (audio == nullptr || !audio->created || audio->running) {
-        std::snprintf(error, size, "the audio system was not created, or is already running");
-        return false;
-    }
-    if (SDL_WasInit(SDL_INIT_AUDIO) == 0 && SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
-        std::snprintf(error, size, "cannot start SDL audio: %s", SDL_GetError());
+    if (refuse_restart(audio, error, error_size)) {
         return false;
     }
     // Opened to learn that there is a device and what it plays; later opens
@@ -360,27 +202,16 @@ bool audio_system_init(AudioSystem* audio, int channel_count, char* error, int e
     // the sound server is still setting it up held the caller for seconds.
     AudioOutput wanted = {REQUESTED_RATE, REQUESTED_CHANNELS, AUDIO_S16SYS};
     AudioOutput output = {};
-    if (!open_device(audio, &wanted, &output, error, size)) {
+    if (!device_probe(audio, &wanted, &output, error, error_size)) {
         return false;
     }
-    int notify = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (notify < 0) {
-        std::snprintf(error, size, "cannot create the audio engine's notification descriptor");
-        SDL_CloseAudio();
+    audio->config.uses_device = true;
+    if (!start_engine(audio, channel_count, &output, true, error, error_size)) {
+        device_close(audio);
+        audio->config.uses_device = false;
         return false;
     }
-    audio->notify_fd = notify;
-    audio->uses_device = true;
-    if (!audio_system_start(audio, channel_count, &output, true, error, error_size)) {
-        SDL_CloseAudio();
-        close(audio->notify_fd);
-        audio->notify_fd = -1;
-        audio->uses_device = false;
-        return false;
-    }
-    audio->quiet_frames.store(0);
-    audio->device_open.store(true);
-    start_callback(audio);
+    device_start(audio);
     return true;
 }
 
@@ -389,38 +220,22 @@ void audio_system_close(AudioSystem* audio)
     if (audio == nullptr) {
         return;
     }
-    // Normally SDL_Quit has already closed the device and with it the
-    // callback; when it has not, close the device here so that the callback
-    // stops before the streams go.
-    if (audio->device_open.load() && SDL_WasInit(SDL_INIT_AUDIO) != 0) {
-        SDL_CloseAudio();
-    }
-    audio->device_open.store(false);
-    if (audio->streamer.joinable()) {
-        {
-            std::lock_guard<std::mutex> held(audio->lock);
-            audio->quit = true;
-        }
-        audio->wake.notify_one();
-        audio->streamer.join();
-    }
-    audio->threaded = false;
-    if (audio->running) {
+    // The callback stops before the streams go.
+    device_close(audio);
+    streamer_stop(audio);
+    audio->config.threaded = false;
+    if (audio->caller.running) {
         for (AudioSound& sound : audio->sounds) {
-            free_slot(&sound);
+            sound_release(&sound);
         }
     }
-    if (audio->uses_device && audio->notify_fd >= 0) {
-        close(audio->notify_fd);
-    }
-    audio->notify_fd = -1;
-    audio->uses_device = false;
-    audio->running = false;
+    audio->config.uses_device = false;
+    audio->caller.running = false;
 }
 
 AudioSound* audio_create_stream(AudioSystem* audio, const char* path)
 {
-    if (audio == nullptr || !audio->running || path == nullptr) {
+    if (audio == nullptr || !audio->caller.running || path == nullptr) {
         return nullptr;
     }
     AudioSound* sound = claim_slot(audio);
@@ -428,9 +243,8 @@ AudioSound* audio_create_stream(AudioSystem* audio, const char* path)
         set_error(audio, "too many streams open at once");
         return nullptr;
     }
-    ring_reset(&sound->ring);
-    sound->fully_fed.store(false, std::memory_order_relaxed);
-    if (!decoder_open(&sound->decoder, path, audio->output.rate, audio->last_error, sizeof audio->last_error)) {
+    if (!decoder_open(&sound->decoder, path, audio->config.output.rate, audio->caller.last_error,
+                      sizeof audio->caller.last_error)) {
         sound->state.store(SOUND_FREE, std::memory_order_release);
         return nullptr;
     }
@@ -440,35 +254,35 @@ AudioSound* audio_create_stream(AudioSystem* audio, const char* path)
 
 bool audio_play_sound(AudioSystem* audio, AudioSound* sound)
 {
-    if (audio == nullptr || !audio->running || sound == nullptr || !owns_sound(audio, sound) ||
-        sound->state.load(std::memory_order_acquire) != SOUND_OPEN) {
+    int slot = audio != nullptr ? slot_of(audio, sound) : -1;
+    if (slot < 0 || !audio->caller.running || sound->state.load(std::memory_order_acquire) != SOUND_OPEN) {
         return false;
     }
-    if (!ensure_device(audio)) {
-        return false;
-    }
-    int start_frames = audio->output.rate * START_MS / 1000;
-    if (decoder_fill(&sound->decoder, &sound->ring, start_frames)) {
+    // Filled before the device opens, so that its first callbacks, however
+    // many it runs at once, find the song's start waiting.
+    if (decoder_fill(&sound->decoder, &sound->ring, audio->config.ahead_frames)) {
         decoder_close(&sound->decoder);
         sound->fully_fed.store(true, std::memory_order_release);
     }
+    if (!device_ensure_open(audio)) {
+        return false;
+    }
     stop_oldest(audio);
-    sound->fade = 1.0f;
-    sound->started = ++audio->play_count;
+    audio->callback.fade[slot] = 1.0f;
+    audio->caller.started[slot] = ++audio->caller.play_count;
     sound->state.store(SOUND_PLAYING, std::memory_order_release);
-    if (audio->threaded) {
-        wake_streamer(audio);
+    if (audio->config.threaded) {
+        streamer_wake(audio);
     }
     return true;
 }
 
 void audio_release_sound(AudioSystem* audio, AudioSound* sound)
 {
-    if (audio == nullptr || sound == nullptr || !owns_sound(audio, sound) ||
-        sound->state.load(std::memory_order_acquire) != SOUND_OPEN) {
+    if (audio == nullptr || slot_of(audio, sound) < 0 || sound->state.load(std::memory_order_acquire) != SOUND_OPEN) {
         return;
     }
-    free_slot(sound);
+    sound_release(sound);
 }
 
 AudioGroup* audio_master_group(AudioSystem* audio)
@@ -487,13 +301,13 @@ bool audio_group_set_paused(AudioGroup* group, bool paused)
         return false;
     }
     AudioSystem* audio = group->system;
-    if (!paused && audio != nullptr && audio->running && count_in_state(audio, SOUND_PLAYING) > 0 &&
-        !ensure_device(audio)) {
+    if (!paused && audio != nullptr && audio->caller.running && count_in_state(audio, SOUND_PLAYING) > 0 &&
+        !device_ensure_open(audio)) {
         return false;
     }
     group->paused.store(paused, std::memory_order_release);
-    if (audio != nullptr && audio->threaded) {
-        wake_streamer(audio);
+    if (audio != nullptr && audio->config.threaded) {
+        streamer_wake(audio);
     }
     return true;
 }
@@ -506,58 +320,26 @@ void audio_group_stop(AudioGroup* group)
     AudioSystem* audio = group->system;
     // With the device closed (everything paused and silent) no callback runs
     // to fade the streams out: they end at once, unheard.
-    int next = audio->uses_device && !audio->device_open.load(std::memory_order_relaxed) ? SOUND_DONE : SOUND_STOPPING;
+    bool faded = !audio->config.uses_device || audio->device.open.load(std::memory_order_relaxed);
     for (AudioSound& sound : audio->sounds) {
         int expected = SOUND_PLAYING;
-        sound.state.compare_exchange_strong(expected, next, std::memory_order_acq_rel);
+        sound.state.compare_exchange_strong(expected, faded ? SOUND_STOPPING : SOUND_DONE, std::memory_order_acq_rel);
     }
-    if (audio->threaded) {
-        wake_streamer(audio);
-    }
-}
-
-void audio_service_streams(AudioSystem* audio)
-{
-    bool freed = false;
-    for (AudioSound& sound : audio->sounds) {
-        int state = sound.state.load(std::memory_order_acquire);
-        if (state == SOUND_PLAYING && !sound.fully_fed.load(std::memory_order_relaxed)) {
-            if (decoder_fill(&sound.decoder, &sound.ring, audio->ahead_frames)) {
-                // Everything is in the ring: the file can go now.
-                decoder_close(&sound.decoder);
-                sound.fully_fed.store(true, std::memory_order_release);
-            }
-        } else if (state == SOUND_DONE) {
-            free_slot(&sound);
-            freed = true;
-        }
-    }
-    if (freed && audio->threaded) {
-        std::lock_guard<std::mutex> held(audio->lock);
-        audio->slot_freed.notify_all();
+    if (audio->config.threaded) {
+        streamer_wake(audio);
     }
 }
 
 int audio_notify_fd(const AudioSystem* audio)
 {
-    return audio == nullptr || !audio->uses_device ? -1 : audio->notify_fd;
+    return audio == nullptr || !audio->config.uses_device ? -1 : audio->device.notify_fd;
 }
 
 void audio_settle_device(AudioSystem* audio)
 {
-    if (audio == nullptr || !audio->uses_device) {
-        return;
+    if (audio != nullptr) {
+        device_settle(audio);
     }
-    uint64_t count = 0;
-    ssize_t taken = read(audio->notify_fd, &count, sizeof count);
-    (void)taken;
-    if (!device_may_close(audio)) {
-        return;
-    }
-    if (SDL_WasInit(SDL_INIT_AUDIO) != 0) {
-        SDL_CloseAudio();
-    }
-    audio->device_open.store(false, std::memory_order_release);
 }
 
 int audio_playing_count(const AudioSystem* audio)
@@ -568,4 +350,24 @@ int audio_playing_count(const AudioSystem* audio)
 int audio_sound_count(const AudioSystem* audio)
 {
     return AUDIO_SOUND_SLOTS - count_in_state(audio, SOUND_FREE);
+}
+
+int audio_sound_state(const AudioSound* sound)
+{
+    return sound->state.load(std::memory_order_acquire);
+}
+
+bool audio_device_open(const AudioSystem* audio)
+{
+    return audio->device.open.load(std::memory_order_acquire);
+}
+
+AudioOutput audio_output_format(const AudioSystem* audio)
+{
+    return audio->config.output;
+}
+
+const char* audio_last_error(const AudioSystem* audio)
+{
+    return audio->caller.last_error;
 }

@@ -61,14 +61,14 @@ void put_sample(uint16_t format, uint8_t* out, int16_t value)
     out[1] = is_big_endian(format) ? low : high;
 }
 
-void write_output(const AudioSystem* audio, uint8_t* out, int frames)
+void write_output(const AudioOutput* output, const AudioCallback* mixing, uint8_t* out, int frames)
 {
-    uint16_t format = audio->output.format;
-    int channels = audio->output.channels;
+    uint16_t format = output->format;
+    int channels = output->channels;
     int width = sample_bytes(format);
     for (int i = 0; i < frames; ++i) {
-        float left = audio->mix[i * RING_CHANNELS];
-        float right = audio->mix[i * RING_CHANNELS + 1];
+        float left = mixing->mix[i * RING_CHANNELS];
+        float right = mixing->mix[i * RING_CHANNELS + 1];
         uint8_t* frame = out + i * channels * width;
         if (channels == 1) {
             put_sample(format, frame, to_int16((left + right) * 0.5f));
@@ -86,26 +86,26 @@ void write_output(const AudioSystem* audio, uint8_t* out, int frames)
 // The group's gain for each frame, moved toward its target by one fade step
 // a frame. Returns how many leading frames advance the streams: once a pause
 // has faded to silence they hold their place.
-int group_gains(AudioSystem* audio, int frames, float step)
+int group_gains(const AudioGroup* group, AudioCallback* mixing, int frames, float step)
 {
-    bool paused = audio->master.paused.load(std::memory_order_acquire);
+    bool paused = group->paused.load(std::memory_order_acquire);
     float target = paused ? 0.0f : 1.0f;
-    float gain = audio->group_gain;
+    float gain = mixing->group_gain;
     int live = frames;
     for (int i = 0; i < frames; ++i) {
         gain = gain < target ? std::min(target, gain + step) : std::max(target, gain - step);
-        audio->gains[i] = gain;
+        mixing->gains[i] = gain;
         if (paused && gain <= 0.0f) {
             live = i;
             break;
         }
     }
-    audio->group_gain = gain;
+    mixing->group_gain = gain;
     return live;
 }
 
 // Returns whether the sound was on a channel and the group let it be heard.
-bool mix_sound(AudioSystem* audio, AudioSound* sound, int live, float step)
+bool mix_sound(AudioSound* sound, float* fade_of_sound, AudioCallback* mixing, int live, float step)
 {
     int state = sound->state.load(std::memory_order_acquire);
     if (state != SOUND_PLAYING && state != SOUND_STOPPING) {
@@ -117,24 +117,24 @@ bool mix_sound(AudioSystem* audio, AudioSound* sound, int live, float step)
     bool stopping = state == SOUND_STOPPING;
     // Frames until a stopping stream's fade reaches silence; the small
     // allowance keeps float rounding from leaving a last inaudible frame.
-    int left = stopping ? static_cast<int>(std::ceil(sound->fade / step - 0.001f)) : live;
+    int left = stopping ? static_cast<int>(std::ceil(*fade_of_sound / step - 0.001f)) : live;
     if (stopping && (left <= 0 || live == 0)) {
         // Faded out already, or the group is paused and this is silent.
         sound->state.store(SOUND_DONE, std::memory_order_release);
         return false;
     }
     int wanted = std::min(live, left);
-    int got = ring_read(&sound->ring, audio->taken, wanted);
-    float fade = sound->fade;
+    int got = ring_read(&sound->ring, mixing->taken, wanted);
+    float fade = *fade_of_sound;
     for (int i = 0; i < got; ++i) {
         if (stopping) {
             fade = std::max(0.0f, fade - step);
         }
-        float gain = audio->gains[i] * fade / INT16_SCALE;
-        audio->mix[i * RING_CHANNELS] += static_cast<float>(audio->taken[i * RING_CHANNELS]) * gain;
-        audio->mix[i * RING_CHANNELS + 1] += static_cast<float>(audio->taken[i * RING_CHANNELS + 1]) * gain;
+        float gain = mixing->gains[i] * fade / INT16_SCALE;
+        mixing->mix[i * RING_CHANNELS] += static_cast<float>(mixing->taken[i * RING_CHANNELS]) * gain;
+        mixing->mix[i * RING_CHANNELS + 1] += static_cast<float>(mixing->taken[i * RING_CHANNELS + 1]) * gain;
     }
-    sound->fade = fade;
+    *fade_of_sound = fade;
     if (stopping && (got == left || got < wanted)) {
         // Faded out, or nothing left to play.
         sound->state.store(SOUND_DONE, std::memory_order_release);
@@ -150,29 +150,31 @@ bool mix_sound(AudioSystem* audio, AudioSound* sound, int live, float step)
 
 void audio_mix(AudioSystem* audio, uint8_t* out, int bytes)
 {
-    if (audio == nullptr || !audio->running) {
+    if (audio == nullptr || !audio->caller.running) {
         std::memset(out, 0, static_cast<size_t>(bytes));
         return;
     }
-    uint16_t format = audio->output.format;
-    int frame_bytes = sample_bytes(format) * audio->output.channels;
+    const AudioOutput* output = &audio->config.output;
+    AudioCallback* mixing = &audio->callback;
+    uint16_t format = output->format;
+    int frame_bytes = sample_bytes(format) * output->channels;
     int frames = bytes / frame_bytes;
-    float step = 1.0f / static_cast<float>(audio->fade_frames);
-    int quiet = audio->quiet_frames.load(std::memory_order_relaxed);
+    float step = 1.0f / static_cast<float>(audio->config.fade_frames);
+    int quiet = audio->device.quiet_frames.load(std::memory_order_relaxed);
     int done = 0;
     while (done < frames) {
         int n = std::min(AUDIO_MIX_CHUNK, frames - done);
-        std::fill(audio->mix, audio->mix + n * RING_CHANNELS, 0.0f);
-        int live = group_gains(audio, n, step);
+        std::fill(mixing->mix, mixing->mix + n * RING_CHANNELS, 0.0f);
+        int live = group_gains(&audio->master, mixing, n, step);
         bool sounded = false;
-        for (AudioSound& sound : audio->sounds) {
-            sounded = mix_sound(audio, &sound, live, step) || sounded;
+        for (int slot = 0; slot < AUDIO_SOUND_SLOTS; ++slot) {
+            sounded = mix_sound(&audio->sounds[slot], &mixing->fade[slot], mixing, live, step) || sounded;
         }
         // Counts on from silence; held well below overflow.
         quiet = sounded ? 0 : std::min(quiet + n, INT_MAX / 2);
-        write_output(audio, out + done * frame_bytes, n);
+        write_output(output, mixing, out + done * frame_bytes, n);
         done += n;
     }
-    audio->quiet_frames.store(quiet, std::memory_order_release);
+    audio->device.quiet_frames.store(quiet, std::memory_order_release);
     write_silence(format, out + done * frame_bytes, bytes - done * frame_bytes);
 }

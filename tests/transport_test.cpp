@@ -74,7 +74,7 @@ class TransportTest : public ::testing::Test {
         wait_until([&]() { return audio_sound_count(audio.get()) == audio_playing_count(audio.get()); });
         wait_until([&]() {
             for (const AudioSound& s : audio->sounds) {
-                int state = s.state.load();
+                int state = audio_sound_state(&s);
                 if (state == SOUND_STOPPING || state == SOUND_DONE) {
                     return false;
                 }
@@ -241,7 +241,7 @@ TEST_F(TransportTest, ThousandPlayAndStopClicksLeaveFilesAndMemoryFlat)
     choose(&song, "long.mp3");
     auto cycle = [&]() {
         click(HOVER_PLAY);
-        ASSERT_EQ(ui.transport, TRANSPORT_PLAYING) << audio->last_error;
+        ASSERT_EQ(ui.transport, TRANSPORT_PLAYING) << audio_last_error(audio.get());
         click(HOVER_STOP);
     };
     for (int i = 0; i < 50; ++i) {

@@ -11,6 +11,7 @@
 
 #include "playback/engine.h"
 #include "playback/mixer.h"
+#include "playback/streamer.h"
 
 namespace {
 

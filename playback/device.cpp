@@ -1,0 +1,153 @@
+// Opening SDL's audio device when something is to sound, and closing it once
+// everything has faded and been heard out.
+#include "playback/device.h"
+
+#include <SDL.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "playback/mixer.h"
+#include "playback/streamer.h"
+
+namespace {
+
+// The device's buffer. A sound server wakes for every buffer of every open
+// stream, so small ones cost CPU on both sides; what the device holds is
+// also heard after a pause or stop fades, so large ones are slow to answer.
+// About 43 ms at 48 kHz answers a click within 100 ms.
+constexpr int REQUESTED_BUFFER_FRAMES = 2048;
+
+void mix_callback(void* userdata, uint8_t* stream, int length)
+{
+    audio_mix(static_cast<AudioSystem*>(userdata), stream, length);
+}
+
+// With granted the device's own format is taken and written into granted;
+// otherwise SDL must deliver exactly output, converting if the device has
+// changed since.
+bool open_sdl_device(AudioSystem* audio, const AudioOutput* output, AudioOutput* granted, char* error, int error_size)
+{
+    size_t size = static_cast<size_t>(error_size);
+    // Classic SDL 1.2 shuts its audio down with every SDL_CloseAudio;
+    // sdl12-compat keeps it up. Either way it is up before an open.
+    if (SDL_WasInit(SDL_INIT_AUDIO) == 0 && SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
+        std::snprintf(error, size, "cannot start SDL audio: %s", SDL_GetError());
+        return false;
+    }
+    SDL_AudioSpec wanted = {};
+    wanted.freq = output->rate;
+    wanted.format = output->format;
+    wanted.channels = static_cast<uint8_t>(output->channels);
+    wanted.samples = REQUESTED_BUFFER_FRAMES;
+    wanted.callback = mix_callback;
+    wanted.userdata = audio;
+    SDL_AudioSpec obtained = {};
+    if (SDL_OpenAudio(&wanted, granted != nullptr ? &obtained : nullptr) != 0) {
+        std::snprintf(error, size, "cannot open the audio device: %s", SDL_GetError());
+        return false;
+    }
+    if (granted != nullptr) {
+        *granted = {obtained.freq, obtained.channels, obtained.format};
+    }
+    return true;
+}
+
+void close_sdl_device(AudioSystem* audio)
+{
+    // After SDL_Quit there is nothing left to close.
+    if (SDL_WasInit(SDL_INIT_AUDIO) != 0) {
+        SDL_CloseAudio();
+    }
+    audio->device.open.store(false, std::memory_order_release);
+}
+
+} // namespace
+
+void device_start(AudioSystem* audio)
+{
+    audio->device.quiet_frames.store(0, std::memory_order_relaxed);
+    audio->device.open.store(true, std::memory_order_release);
+    // Taking the device's lock once orders everything set up so far before
+    // the callback's first run.
+    SDL_LockAudio();
+    SDL_UnlockAudio();
+    SDL_PauseAudio(0);
+    if (audio->config.threaded) {
+        streamer_wake(audio);
+    }
+}
+
+bool device_probe(AudioSystem* audio, const AudioOutput* wanted, AudioOutput* granted, char* error, int error_size)
+{
+    if (!open_sdl_device(audio, wanted, granted, error, error_size)) {
+        return false;
+    }
+    audio->device.notify_fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (audio->device.notify_fd < 0) {
+        std::snprintf(error, static_cast<size_t>(error_size),
+                      "cannot create the audio engine's notification descriptor");
+        SDL_CloseAudio();
+        return false;
+    }
+    return true;
+}
+
+bool device_ensure_open(AudioSystem* audio)
+{
+    if (!audio->config.uses_device || audio->device.open.load(std::memory_order_relaxed)) {
+        return true;
+    }
+    if (!open_sdl_device(audio, &audio->config.output, nullptr, audio->caller.last_error,
+                         sizeof audio->caller.last_error)) {
+        return false;
+    }
+    device_start(audio);
+    return true;
+}
+
+bool device_may_close(const AudioSystem* audio)
+{
+    if (!audio->device.open.load(std::memory_order_acquire) ||
+        audio->device.quiet_frames.load(std::memory_order_acquire) < audio->config.linger_frames) {
+        return false;
+    }
+    return audio->master.paused.load(std::memory_order_acquire) || audio_playing_count(audio) == 0;
+}
+
+void device_notify_quiet(AudioSystem* audio)
+{
+    uint64_t one = 1;
+    // The counter only ever needs to be non-zero; a full one is as good.
+    ssize_t written = write(audio->device.notify_fd, &one, sizeof one);
+    (void)written;
+}
+
+void device_settle(AudioSystem* audio)
+{
+    if (!audio->config.uses_device) {
+        return;
+    }
+    uint64_t count = 0;
+    ssize_t taken = read(audio->device.notify_fd, &count, sizeof count);
+    (void)taken;
+    if (device_may_close(audio)) {
+        close_sdl_device(audio);
+    }
+}
+
+void device_close(AudioSystem* audio)
+{
+    if (!audio->config.uses_device) {
+        return;
+    }
+    // Normally SDL_Quit has already closed the device and with it the
+    // callback; when it has not (or the device is still the probe's), the
+    // callback stops here, before the streams go.
+    close_sdl_device(audio);
+    if (audio->device.notify_fd >= 0) {
+        close(audio->device.notify_fd);
+    }
+    audio->device.notify_fd = -1;
+}
