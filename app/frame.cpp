@@ -8,71 +8,60 @@
 #include "app/wait.h"
 #include "browser/pick.h"
 #include "browser/scan.h"
+#include "display/screen.h"
+#include "display/song_list.h"
 #include "display/view.h"
 #include "playback/transport.h"
 
-bool start_player(InputState* input, UiState* ui, SongPath* song, SkinSet* skin, Layout* layout, AudioSystem* audio,
-                  TTF_Font** font, char* error, int error_size)
+namespace {
+
+bool start_audio(AudioSystem* audio, char* error, int error_size)
 {
-    *input = InputState{};
-    *ui = UiState{};
-    *song = SongPath{};
-    std::memcpy(song->text, MUSIC_PREFIX, MUSIC_PREFIX_LENGTH);
-
-    if (!load_skin(skin, layout, error, error_size)) {
+    if (!audio_system_create(audio)) {
+        std::snprintf(error, static_cast<size_t>(error_size), "cannot start the MP3 decoder");
         return false;
     }
-    if (!audio_system_create(audio) || !audio_system_init(audio, AUDIO_CHANNEL_COUNT, error, error_size)) {
-        return false;
-    }
-    *font = TTF_OpenFont(FONT_PATH, FONT_POINT_SIZE);
-    if (*font == nullptr) {
-        std::snprintf(error, error_size, "cannot load %s: %s", FONT_PATH, TTF_GetError());
-        return false;
-    }
-
-    // These three values are what makes the view switch create the player
-    // window for the first time.
-    ui->clicked = 1;
-    ui->hover_back = BACK_HOVERED;
-    ui->view = VIEW_PLAYER;
-    SDL_Color black = {0, 0, 0, 0};
-    if (!draw_frame(skin, layout, ui, *font, black, error, error_size)) {
-        return false;
-    }
-    flip_screen(skin);
-    ui->clicked = 0;
-    ui->hover_button = HOVER_NONE;
-    ui->hover_back = BACK_NOT_HOVERED;
-    return true;
+    return audio_system_init(audio, AUDIO_CHANNEL_COUNT, error, error_size);
 }
 
-bool run_frame(InputState* input, UiState* ui, SongPath* song, SkinSet* skin, Layout* layout, AudioSystem* audio,
-               TTF_Font* font, SDL_Color text_colour, char* error, int error_size)
+} // namespace
+
+bool start_player(PlayerRecords* p, char* error, int error_size)
+{
+    p->input = InputState{};
+    p->ui = UiState{};
+    p->song = SongPath{};
+    std::memcpy(p->song.text, MUSIC_PREFIX, MUSIC_PREFIX_LENGTH);
+    p->text_colour = SDL_Color{0, 0, 0, 0};
+
+    return start_display(error, error_size) && load_skin(&p->skin, &p->layout, error, error_size) &&
+           start_audio(&p->audio, error, error_size) && open_list_font(&p->font, error, error_size) &&
+           show_player_window(&p->skin, &p->layout, &p->ui, p->font, p->text_colour, error, error_size);
+}
+
+bool run_frame(PlayerRecords* p, char* error, int error_size)
 {
     // Each step reads what the earlier steps of this frame wrote: a click on
     // open sets the view, the scan rewrites the list, then the window is
     // re-created and the fresh list drawn.
-    wait_for_events(input, audio_notify_fd(audio));
-    audio_settle_device(audio);
-    poll_input(input, ui);
-    update_transport(ui, audio, song);
-    pick_song(input, ui, song);
-    scan_music_folder(ui);
-    bool drawn = draw_frame(skin, layout, ui, font, text_colour, error, error_size);
-    if (drawn && ui->redraw == REDRAW_DUE) {
-        flip_screen(skin);
+    wait_for_events(&p->input, audio_notify_fd(&p->audio));
+    audio_settle_device(&p->audio);
+    poll_input(&p->input, &p->ui);
+    update_transport(&p->ui, &p->audio, &p->song);
+    pick_song(&p->input, &p->ui, &p->song);
+    scan_music_folder(&p->ui);
+    bool drawn = draw_frame(&p->skin, &p->layout, &p->ui, p->font, p->text_colour, error, error_size);
+    if (drawn && p->ui.redraw == REDRAW_DUE) {
+        flip_screen(&p->skin);
     }
-    ui->clicked = 0;
+    p->ui.clicked = 0;
     return drawn;
 }
 
-void shut_down_player(AudioSystem* audio, TTF_Font* font)
+void stop_player(PlayerRecords* p)
 {
-    if (font != nullptr) {
-        TTF_CloseFont(font);
-    }
-    TTF_Quit();
-    SDL_Quit();
-    audio_system_close(audio);
+    close_list_font(p->font);
+    p->font = nullptr;
+    stop_display();
+    audio_system_close(&p->audio);
 }

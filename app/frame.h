@@ -8,18 +8,25 @@
 #include "display/skin.h"
 #include "playback/engine.h"
 
-constexpr char FONT_PATH[] = "GeosansLight.ttf";
-constexpr int FONT_POINT_SIZE = 12;
+// Everything main holds for the whole run. Each step of a frame is handed
+// only the records it works on.
+struct PlayerRecords {
+    InputState input;
+    UiState ui;
+    SongPath song;
+    SkinSet skin;
+    Layout layout;
+    AudioSystem audio;
+    TTF_Font* font;
+    SDL_Color text_colour; // the list's, black
+};
 
-// Brings up the libraries, the skin, the audio engine and the font, and shows
-// the player view. On failure writes one line into error and returns false.
-bool start_player(InputState* input, UiState* ui, SongPath* song, SkinSet* skin, Layout* layout, AudioSystem* audio,
-                  TTF_Font** font, char* error, int error_size);
-
+// Brings up the display, the skin, the audio engine and the font, in that
+// order, and shows the player view. On failure writes one line into error
+// and returns false; stop_player then still shuts down what came up.
+bool start_player(PlayerRecords* player, char* error, int error_size);
 // One pass of the frame loop. Returns false when the frame could not be
 // drawn; error then says why.
-bool run_frame(InputState* input, UiState* ui, SongPath* song, SkinSet* skin, Layout* layout, AudioSystem* audio,
-               TTF_Font* font, SDL_Color text_colour, char* error, int error_size);
-
-// Closes the font, SDL_ttf, SDL and the audio engine, in that order.
-void shut_down_player(AudioSystem* audio, TTF_Font* font);
+bool run_frame(PlayerRecords* player, char* error, int error_size);
+// Closes the font, the display and the audio engine, in that order.
+void stop_player(PlayerRecords* player);

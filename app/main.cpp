@@ -45,21 +45,13 @@ int main(int, char**)
         setenv(setting.name, setting.value, 0);
     }
 
-    InputState input;
-    UiState ui;
-    SongPath song;
-    SkinSet skin = {};
-    Layout layout = {};
-    AudioSystem audio = {};
-    TTF_Font* font = nullptr;
-    const SDL_Color text_colour = {0, 0, 0, 0};
+    PlayerRecords player = {};
     char error[ERROR_TEXT_SIZE] = "";
-
-    bool running = start_player(&input, &ui, &song, &skin, &layout, &audio, &font, error, sizeof error);
-    while (running && input.quit == 0) {
-        running = run_frame(&input, &ui, &song, &skin, &layout, &audio, font, text_colour, error, sizeof error);
+    bool running = start_player(&player, error, sizeof error);
+    while (running && player.input.quit == 0) {
+        running = run_frame(&player, error, sizeof error);
     }
-    shut_down_player(&audio, font);
+    stop_player(&player);
     if (!running) {
         std::fprintf(stderr, "klamor: %s\n", error);
         return 1;

@@ -15,10 +15,10 @@
 #include <map>
 #include <string>
 
+#include "app/frame.h"
 #include "browser/scan.h"
 #include "display/song_list.h"
 #include "display/view.h"
-#include "tests/player_records.h"
 #include "tests/support.h"
 
 namespace fs = std::filesystem;
@@ -69,7 +69,7 @@ void remove_workdirs()
 void start(PlayerRecords* player)
 {
     char error[ERROR_TEXT_SIZE] = "";
-    if (!start_records(player, error, sizeof error)) {
+    if (!start_player(player, error, sizeof error)) {
         std::fprintf(stderr, "bench_folder: %s\n", error);
         std::exit(1);
     }
@@ -105,7 +105,7 @@ void BM_draw_song_list(benchmark::State& state)
     for (auto _ : state) {
         draw_song_list(&player.skin, &player.layout, &player.ui, player.font, player.text_colour);
     }
-    shut_down_records(&player);
+    stop_player(&player);
 }
 
 // What one click on the open button costs the frame: the scan, the new
@@ -121,7 +121,7 @@ void BM_open_click(benchmark::State& state)
         scan_music_folder(&player.ui);
         draw_frame(&player.skin, &player.layout, &player.ui, player.font, player.text_colour, error, sizeof error);
     }
-    shut_down_records(&player);
+    stop_player(&player);
 }
 
 constexpr int SMALL_FOLDER = 10000;

@@ -22,8 +22,8 @@
 #include <string>
 #include <thread>
 
+#include "app/frame.h"
 #include "playback/transport.h"
-#include "tests/player_records.h"
 #include "tests/support.h"
 
 namespace fs = std::filesystem;
@@ -128,7 +128,7 @@ int main(int argc, char** argv)
 
     PlayerRecords player = {};
     char error[ERROR_TEXT_SIZE] = "";
-    if (!start_records(&player, error, sizeof error)) {
+    if (!start_player(&player, error, sizeof error)) {
         std::fprintf(stderr, "bench_latency: %s\n", error);
         return 1;
     }
@@ -168,7 +168,7 @@ int main(int argc, char** argv)
         update_transport(&ui, &audio, &song);
         ui.clicked = 0;
     }
-    shut_down_records(&player);
+    stop_player(&player);
     leave_scratch_dir(dir);
     return result;
 }

@@ -1,14 +1,7 @@
-// Bringing up SDL and SDL_ttf, loading the skin bitmaps, and the fixed
-// positions they are drawn at.
+// Loading the skin bitmaps, and the fixed positions they are drawn at.
 #include "display/skin.h"
 
-#include <SDL_ttf.h>
-#include <X11/Xlib.h>
-#include <unistd.h>
-
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 
 #include "display/layout.h"
 
@@ -33,64 +26,6 @@ constexpr int LAST_KEYED_SLOT = SLOT_BACK_EN;
 constexpr ScreenPoint LAYOUT_POSITIONS[LAYOUT_ENTRY_COUNT] = {
     PLAYER_BG_AT, BROWSER_BG_AT, PLAY_AT, PAUSE_AT, STOP_AT, OPEN_AT, BACK_AT, LIST_HOME,
 };
-
-// What SDL falls back on when it finds no display: they show nothing, so
-// the player would run unseen.
-constexpr const char* INVISIBLE_DRIVERS[] = {"offscreen", "dummy"};
-constexpr int DRIVER_NAME_SIZE = 32;
-
-constexpr char DISPLAY_LOST_LINE[] = "klamor: lost the connection to the display\n";
-
-// Xlib calls this when the connection to the X server breaks, and ends the
-// process if it returns. Its own ending runs the exit handlers, and
-// SDL_Quit then loops for ever on the dead connection: leave at once.
-int on_display_lost(Display*)
-{
-    ssize_t written = write(STDERR_FILENO, DISPLAY_LOST_LINE, sizeof DISPLAY_LOST_LINE - 1);
-    (void)written;
-    _exit(1);
-}
-
-bool is_set(const char* variable)
-{
-    const char* value = std::getenv(variable);
-    return value != nullptr && value[0] != '\0';
-}
-
-// Before SDL starts: without a driver named by the user and without a display
-// to talk to, SDL would search every driver (some print on the way) and end
-// up on one that shows nothing.
-bool display_named(char* error, int error_size)
-{
-    if (is_set("SDL_VIDEODRIVER") || is_set("DISPLAY") || is_set("WAYLAND_DISPLAY")) {
-        return true;
-    }
-    std::snprintf(error, error_size, "cannot open a display: neither DISPLAY nor WAYLAND_DISPLAY is set");
-    return false;
-}
-
-// A driver the user named is used whatever it is; one SDL fell back on must
-// show a window.
-bool shows_a_window(char* error, int error_size)
-{
-    char driver[DRIVER_NAME_SIZE] = "";
-    if (SDL_VideoDriverName(driver, sizeof driver) == nullptr) {
-        driver[0] = '\0';
-    }
-    if (std::strcmp(driver, "x11") == 0) {
-        XSetIOErrorHandler(on_display_lost);
-    }
-    if (is_set("SDL_VIDEODRIVER")) {
-        return true;
-    }
-    for (const char* invisible : INVISIBLE_DRIVERS) {
-        if (std::strcmp(driver, invisible) == 0) {
-            std::snprintf(error, error_size, "cannot open a display: SDL found none it can show a window on");
-            return false;
-        }
-    }
-    return true;
-}
 
 void free_loaded(SkinSet* skin)
 {
@@ -122,22 +57,6 @@ bool load_bitmaps(SkinSet* skin, char* error, int error_size)
 bool load_skin(SkinSet* skin, Layout* layout, char* error, int error_size)
 {
     *skin = SkinSet{};
-    if (!display_named(error, error_size)) {
-        return false;
-    }
-    if (SDL_Init(SDL_INIT_VIDEO) < 0 || SDL_Init(SDL_INIT_TIMER) < 0) {
-        std::snprintf(error, error_size, "cannot initialise SDL: %s", SDL_GetError());
-        return false;
-    }
-    if (!shows_a_window(error, error_size)) {
-        return false;
-    }
-    if (TTF_Init() < 0) {
-        std::snprintf(error, error_size, "cannot initialise SDL_ttf: %s", TTF_GetError());
-        return false;
-    }
-    std::atexit(SDL_Quit);
-
     if (!load_bitmaps(skin, error, error_size)) {
         return false;
     }

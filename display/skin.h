@@ -46,7 +46,7 @@ struct Layout {
     SDL_Rect positions[LAYOUT_ENTRY_COUNT];
 };
 
-// Brings up SDL video and timer and SDL_ttf, loads the bitmaps, keys the
-// button images, sets the window icon and fills the layout. On failure writes
-// one line naming what failed into error and returns false.
+// Loads the bitmaps, keys the button images, sets the window icon and fills
+// the layout; SDL's video must be up. On failure writes one line naming what
+// failed into error and returns false, with nothing loaded.
 bool load_skin(SkinSet* skin, Layout* layout, char* error, int error_size);

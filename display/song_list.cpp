@@ -106,7 +106,80 @@ void draw_entry(SkinSet* skin, Layout* layout, const char* text, bool utf8, TTF_
     skin->slots[SLOT_TEXT] = nullptr;
 }
 
+// Reads the list file piece by piece, keeping a UTF-8 character cut at the
+// end of one piece whole by drawing it with the next piece.
+struct EntryReader {
+    FILE* file;
+    char carried[UTF8_CARRY_MAX];
+    int carried_length;
+};
+
+// The next entry's text, without its newline and NUL-terminated, and
+// whether it is to be drawn as UTF-8 rather than Latin-1. False at the end of
+// the file.
+bool read_entry(EntryReader* reader, char text[ENTRY_TEXT_SIZE], bool* utf8)
+{
+    char chunk[LIST_CHUNK_SIZE];
+    if (std::fgets(chunk, sizeof chunk, reader->file) == nullptr) {
+        return false;
+    }
+    int chunk_length = static_cast<int>(std::strlen(chunk));
+    bool line_ends = chunk_length > 0 && chunk[chunk_length - 1] == '\n';
+    if (line_ends) {
+        // The newline ends the entry; it is no glyph.
+        --chunk_length;
+    }
+    std::memcpy(text, reader->carried, reader->carried_length);
+    std::memcpy(text + reader->carried_length, chunk, chunk_length);
+    int length = reader->carried_length + chunk_length;
+    reader->carried_length = 0;
+
+    // Anything that is not UTF-8 is taken as Latin-1, and so is a name cut
+    // off by the end of its line or of the file.
+    int cut_length = 0;
+    *utf8 = is_utf8_but_cut(reinterpret_cast<const unsigned char*>(text), length, &cut_length);
+    if (*utf8 && cut_length > 0) {
+        if (!line_ends && !at_end_of_file(reader->file)) {
+            length -= cut_length;
+            std::memcpy(reader->carried, text + length, cut_length);
+            reader->carried_length = cut_length;
+        } else {
+            *utf8 = false;
+        }
+    }
+    text[length] = '\0';
+    return true;
+}
+
+// A cursor that moves below the last row starts the next column.
+void advance_cursor(int* x, int* y)
+{
+    int row_before = *y;
+    *y = row_before + LIST_ROW_HEIGHT;
+    if (*y > LIST_LAST_ROW_Y) {
+        *x += LIST_COLUMN_WIDTH;
+        *y = row_before - LIST_COLUMN_RISE;
+    }
+}
+
 } // namespace
+
+bool open_list_font(TTF_Font** font, char* error, int error_size)
+{
+    *font = TTF_OpenFont(FONT_PATH, FONT_POINT_SIZE);
+    if (*font == nullptr) {
+        std::snprintf(error, static_cast<size_t>(error_size), "cannot load %s: %s", FONT_PATH, TTF_GetError());
+        return false;
+    }
+    return true;
+}
+
+void close_list_font(TTF_Font* font)
+{
+    if (font != nullptr) {
+        TTF_CloseFont(font);
+    }
+}
 
 void draw_song_list(SkinSet* skin, Layout* layout, UiState* ui, TTF_Font* font, SDL_Color text_colour)
 {
@@ -126,54 +199,20 @@ void draw_song_list(SkinSet* skin, Layout* layout, UiState* ui, TTF_Font* font, 
     // a place inside it.
     int x = layout->positions[LIST_POS].x;
     int y = layout->positions[LIST_POS].y;
-    char chunk[LIST_CHUNK_SIZE];
-    char carried[UTF8_CARRY_MAX];
-    int carried_length = 0;
+    EntryReader reader = {file, {}, 0};
+    char text[ENTRY_TEXT_SIZE];
+    bool utf8 = false;
     // Once the cursor has left the window's right edge nothing more can be
     // drawn, and once the count is past every index the hit grid gives no
     // pick can tell it from the full count: the rest of the file, however
     // large, is not read.
-    while (!(x >= screen->w && ui->song_count > LIST_INDEX_MAX) && std::fgets(chunk, sizeof chunk, file) != nullptr) {
-        int chunk_length = static_cast<int>(std::strlen(chunk));
-        bool line_ends = chunk_length > 0 && chunk[chunk_length - 1] == '\n';
-        if (line_ends) {
-            // The newline ends the entry; it is no glyph.
-            --chunk_length;
-        }
-        char text[ENTRY_TEXT_SIZE];
-        std::memcpy(text, carried, carried_length);
-        std::memcpy(text + carried_length, chunk, chunk_length);
-        int length = carried_length + chunk_length;
-        carried_length = 0;
-
-        // A UTF-8 name cut between two pieces keeps its cut character whole
-        // by drawing it with the next piece. Anything else that is not
-        // UTF-8 is taken as Latin-1.
-        int cut_length = 0;
-        bool utf8 = is_utf8_but_cut(reinterpret_cast<const unsigned char*>(text), length, &cut_length);
-        if (utf8 && cut_length > 0) {
-            if (!line_ends && !at_end_of_file(file)) {
-                length -= cut_length;
-                std::memcpy(carried, text + length, cut_length);
-                carried_length = cut_length;
-            } else {
-                utf8 = false;
-            }
-        }
-        text[length] = '\0';
-
-        if (length > 0 && x < screen->w && y < screen->h) {
+    while (!(x >= screen->w && ui->song_count > LIST_INDEX_MAX) && read_entry(&reader, text, &utf8)) {
+        if (text[0] != '\0' && x < screen->w && y < screen->h) {
             layout->positions[LIST_POS].x = static_cast<Sint16>(x);
             layout->positions[LIST_POS].y = static_cast<Sint16>(y);
             draw_entry(skin, layout, text, utf8, font, text_colour);
         }
-
-        int row_before = y;
-        y = row_before + LIST_ROW_HEIGHT;
-        if (y > LIST_LAST_ROW_Y) {
-            x += LIST_COLUMN_WIDTH;
-            y = row_before - LIST_COLUMN_RISE;
-        }
+        advance_cursor(&x, &y);
         ++ui->song_count;
     }
     std::fclose(file);

@@ -4,11 +4,10 @@
 
 #include <cstdio>
 
+#include "display/screen.h"
 #include "display/song_list.h"
 
 namespace {
-
-constexpr Uint32 WINDOW_FLAGS = SDL_HWSURFACE | SDL_RESIZABLE | SDL_DOUBLEBUF;
 
 void blit_at(SkinSet* skin, int slot, Layout* layout, int entry)
 {
@@ -16,24 +15,14 @@ void blit_at(SkinSet* skin, int slot, Layout* layout, int entry)
     SDL_UpperBlit(skin->slots[slot], nullptr, skin->slots[SLOT_SCREEN], &layout->positions[entry]);
 }
 
-// Puts a new window of the given width into the screen slot. Until the
-// first window exists the slot holds the icon image, which is no longer
-// needed; a previous screen belongs to SDL and is not freed.
-bool replace_screen(SkinSet* skin, int width, char* error, int error_size)
+// The player view's window with its background, presented.
+bool open_player_window(SkinSet* skin, Layout* layout, char* error, int error_size)
 {
-    SDL_Surface* held = skin->slots[SLOT_SCREEN];
-    if (held != nullptr && held != SDL_GetVideoSurface()) {
-        SDL_FreeSurface(held);
-    }
-    skin->slots[SLOT_SCREEN] = SDL_SetVideoMode(width, WINDOW_HEIGHT, WINDOW_DEPTH, WINDOW_FLAGS);
-    if (skin->slots[SLOT_SCREEN] == nullptr) {
-        std::snprintf(error, error_size, "cannot create the %d x %d window: %s", width, WINDOW_HEIGHT, SDL_GetError());
+    if (!open_window(skin, PLAYER_WIDTH, PLAYER_CAPTION, error, error_size)) {
         return false;
     }
-    // SDL 1.2 hands out a cleared screen, but a compatibility layer may not:
-    // the column between the backgrounds, which none covers in the browser view,
-    // then showed stale memory instead of a black seam.
-    SDL_FillRect(skin->slots[SLOT_SCREEN], nullptr, 0);
+    blit_at(skin, SLOT_DRUMBLE_BG, layout, BG_POS);
+    flip_screen(skin);
     return true;
 }
 
@@ -78,18 +67,12 @@ bool switch_view(SkinSet* skin, Layout* layout, UiState* ui, TTF_Font* font, SDL
         if (ui->hover_back != BACK_HOVERED || ui->clicked != 1) {
             return true;
         }
-        SDL_WM_SetCaption(PLAYER_CAPTION, nullptr);
-        if (!replace_screen(skin, PLAYER_WIDTH, error, error_size)) {
-            return false;
-        }
-        blit_at(skin, SLOT_DRUMBLE_BG, layout, BG_POS);
-        flip_screen(skin);
+        return open_player_window(skin, layout, error, error_size);
     } else if (ui->view == VIEW_BROWSER) {
         if (!is_open_click(ui)) {
             return true;
         }
-        SDL_WM_SetCaption(BROWSER_CAPTION, nullptr);
-        if (!replace_screen(skin, BROWSER_WIDTH, error, error_size)) {
+        if (!open_window(skin, BROWSER_WIDTH, BROWSER_CAPTION, error, error_size)) {
             return false;
         }
         blit_at(skin, SLOT_DRUMBLE_BG, layout, BG_POS);
@@ -117,9 +100,15 @@ bool draw_frame(SkinSet* skin, Layout* layout, UiState* ui, TTF_Font* font, SDL_
     return true;
 }
 
-void flip_screen(SkinSet* skin)
+bool show_player_window(SkinSet* skin, Layout* layout, UiState* ui, TTF_Font* font, SDL_Color text_colour, char* error,
+                        int error_size)
 {
-    if (skin->slots[SLOT_SCREEN] != nullptr) {
-        SDL_Flip(skin->slots[SLOT_SCREEN]);
+    ui->view = VIEW_PLAYER;
+    ui->hover_back = BACK_NOT_HOVERED;
+    if (!open_player_window(skin, layout, error, error_size) ||
+        !draw_frame(skin, layout, ui, font, text_colour, error, error_size)) {
+        return false;
     }
+    flip_screen(skin);
+    return true;
 }

@@ -6,6 +6,7 @@
 
 #include "app/state.h"
 #include "display/layout.h"
+#include "display/screen.h"
 #include "display/skin.h"
 
 // Re-creates the window when a click asks for another view, then draws the
@@ -15,4 +16,7 @@ bool draw_frame(SkinSet* skin, Layout* layout, UiState* ui, TTF_Font* font, SDL_
                 int error_size);
 bool switch_view(SkinSet* skin, Layout* layout, UiState* ui, TTF_Font* font, SDL_Color text_colour, char* error,
                  int error_size);
-void flip_screen(SkinSet* skin);
+// Makes the first window: the player view, nothing hovered, drawn and
+// presented.
+bool show_player_window(SkinSet* skin, Layout* layout, UiState* ui, TTF_Font* font, SDL_Color text_colour, char* error,
+                        int error_size);

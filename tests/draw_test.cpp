@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "app/frame.h"
 #include "display/layout.h"
 #include "display/skin.h"
 #include "display/song_list.h"
@@ -49,16 +48,10 @@ class DrawTest : public ::testing::Test {
     void SetUp() override
     {
         dir_ = enter_scratch_dir();
-        ASSERT_TRUE(load_skin(&skin_, &layout_, error_, sizeof error_)) << error_;
-        font_ = TTF_OpenFont(FONT_PATH, FONT_POINT_SIZE);
-        ASSERT_NE(font_, nullptr);
-        // What start-up does to create the first window.
-        ui_.clicked = 1;
-        ui_.hover_back = BACK_HOVERED;
-        ui_.view = VIEW_PLAYER;
-        ASSERT_TRUE(draw_frame(&skin_, &layout_, &ui_, font_, BLACK, error_, sizeof error_)) << error_;
-        ui_.clicked = 0;
-        ui_.hover_back = BACK_NOT_HOVERED;
+        ASSERT_TRUE(start_display(error_, sizeof error_) && load_skin(&skin_, &layout_, error_, sizeof error_) &&
+                    open_list_font(&font_, error_, sizeof error_) &&
+                    show_player_window(&skin_, &layout_, &ui_, font_, BLACK, error_, sizeof error_))
+            << error_;
     }
     void TearDown() override
     {
@@ -67,11 +60,8 @@ class DrawTest : public ::testing::Test {
                 SDL_FreeSurface(skin_.slots[slot]);
             }
         }
-        if (font_ != nullptr) {
-            TTF_CloseFont(font_);
-        }
-        TTF_Quit();
-        SDL_Quit();
+        close_list_font(font_);
+        stop_display();
         leave_scratch_dir(dir_);
     }
 

@@ -3,8 +3,8 @@
 
 #include <cstring>
 
+#include "app/frame.h"
 #include "display/layout.h"
-#include "tests/player_records.h"
 #include "tests/support.h"
 
 class Frames : public testing::Test {
@@ -13,14 +13,14 @@ class Frames : public testing::Test {
     {
         dir = enter_scratch_dir();
         char error[ERROR_TEXT_SIZE] = "";
-        ASSERT_TRUE(start_records(&p, error, sizeof error)) << error;
+        ASSERT_TRUE(start_player(&p, error, sizeof error)) << error;
         SDL_Event drained;
         while (SDL_PollEvent(&drained) != 0) {
         }
     }
     void TearDown() override
     {
-        shut_down_records(&p);
+        stop_player(&p);
         leave_scratch_dir(dir);
     }
     std::string dir;
@@ -59,7 +59,7 @@ TEST_F(Frames, QuitInTheFirstFrameEndsTheLoopAfterThatFrame)
     char error[ERROR_TEXT_SIZE] = "";
     int frames = 0;
     while (p.input.quit == 0 && frames < 10) {
-        ASSERT_TRUE(run_records_frame(&p, error, sizeof error)) << error;
+        ASSERT_TRUE(run_frame(&p, error, sizeof error)) << error;
         ++frames;
     }
     EXPECT_EQ(frames, 1);

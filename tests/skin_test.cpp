@@ -9,6 +9,7 @@
 
 #include "app/state.h"
 #include "display/layout.h"
+#include "display/screen.h"
 #include "display/skin.h"
 #include "tests/support.h"
 
@@ -24,12 +25,6 @@ void release_skin(SkinSet* skin)
             slot = nullptr;
         }
     }
-}
-
-void shut_down_sdl()
-{
-    TTF_Quit();
-    SDL_Quit();
 }
 
 struct PixelRgb {
@@ -55,12 +50,13 @@ class SkinTest : public ::testing::Test {
     void SetUp() override
     {
         dir_ = enter_scratch_dir();
+        ASSERT_TRUE(start_display(error_, sizeof error_)) << error_;
         ASSERT_TRUE(load_skin(&skin_, &layout_, error_, sizeof error_)) << error_;
     }
     void TearDown() override
     {
         release_skin(&skin_);
-        shut_down_sdl();
+        stop_display();
         leave_scratch_dir(dir_);
     }
     std::string dir_;
@@ -155,6 +151,7 @@ TEST_P(BrokenSkinTest, FailsNamingTheFile)
     SkinSet skin = {};
     Layout layout = {};
     char error[ERROR_TEXT_SIZE] = "";
+    ASSERT_TRUE(start_display(error, sizeof error)) << error;
     EXPECT_FALSE(load_skin(&skin, &layout, error, sizeof error));
     EXPECT_NE(std::string(error).find(std::string("cannot load ./skins/used/") + name + ": "), std::string::npos)
         << error;
@@ -162,7 +159,7 @@ TEST_P(BrokenSkinTest, FailsNamingTheFile)
     for (SDL_Surface* slot : skin.slots) {
         EXPECT_EQ(slot, nullptr);
     }
-    shut_down_sdl();
+    stop_display();
     leave_scratch_dir(dir);
 }
 
