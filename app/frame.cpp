@@ -48,16 +48,19 @@ bool start_player(InputState* input, UiState* ui, SongPath* song, SkinSet* skin,
 }
 
 bool run_frame(InputState* input, UiState* ui, SongPath* song, SkinSet* skin, Layout* layout, AudioSystem* audio,
-               TTF_Font* font, SDL_Color text_colour, char* error, int error_size)
+               MediaControls* media, TTF_Font* font, SDL_Color text_colour, char* error, int error_size)
 {
     // Each step reads what the earlier steps of this frame wrote: a click on
     // open sets the view, the scan rewrites the list, then the window is
     // re-created and the fresh list drawn.
-    wait_for_events(input, audio_notify_fd(audio));
+    BusWait bus = media_controls_wait(media);
+    wait_for_events(input, audio_notify_fd(audio), &bus);
     audio_settle_device(audio);
     poll_input(input, ui);
     update_transport(ui, audio, song);
+    serve_media_controls(media, ui, audio, song);
     pick_song(input, ui, song);
+    publish_media_controls(media, ui, song);
     scan_music_folder(ui);
     bool drawn = draw_frame(skin, layout, ui, font, text_colour, error, error_size);
     if (drawn && ui->redraw == REDRAW_DUE) {

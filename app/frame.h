@@ -4,6 +4,7 @@
 #include <SDL.h>
 #include <SDL_ttf.h>
 
+#include "app/media_controls.h"
 #include "app/state.h"
 #include "display/skin.h"
 #include "playback/engine.h"
@@ -19,7 +20,7 @@ bool start_player(InputState* input, UiState* ui, SongPath* song, SkinSet* skin,
 // One pass of the frame loop. Returns false when the frame could not be
 // drawn; error then says why.
 bool run_frame(InputState* input, UiState* ui, SongPath* song, SkinSet* skin, Layout* layout, AudioSystem* audio,
-               TTF_Font* font, SDL_Color text_colour, char* error, int error_size);
+               MediaControls* media, TTF_Font* font, SDL_Color text_colour, char* error, int error_size);
 
 // Closes the font, SDL_ttf, SDL and the audio engine, in that order.
 void shut_down_player(AudioSystem* audio, TTF_Font* font);

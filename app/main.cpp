@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "app/frame.h"
+#include "app/media_controls.h"
 #include "app/wait.h"
 
 namespace {
@@ -51,14 +52,18 @@ int main(int, char**)
     SkinSet skin = {};
     Layout layout = {};
     AudioSystem audio = {};
+    MediaControls media;
     TTF_Font* font = nullptr;
     const SDL_Color text_colour = {0, 0, 0, 0};
     char error[ERROR_TEXT_SIZE] = "";
 
+    // Before SDL, which loads libdbus.
+    start_media_controls(&media);
     bool running = start_player(&input, &ui, &song, &skin, &layout, &audio, &font, error, sizeof error);
     while (running && input.quit == 0) {
-        running = run_frame(&input, &ui, &song, &skin, &layout, &audio, font, text_colour, error, sizeof error);
+        running = run_frame(&input, &ui, &song, &skin, &layout, &audio, &media, font, text_colour, error, sizeof error);
     }
+    stop_media_controls(&media);
     shut_down_player(&audio, font);
     if (!running) {
         std::fprintf(stderr, "klamor: %s\n", error);

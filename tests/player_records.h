@@ -14,6 +14,8 @@ struct PlayerRecords {
     SkinSet skin;
     Layout layout;
     AudioSystem audio;
+    // Never started: in-process runs stay off the session bus.
+    MediaControls media;
     TTF_Font* font;
     SDL_Color text_colour; // black, as main draws the list
 };
@@ -28,8 +30,8 @@ inline bool start_records(PlayerRecords* p, char* error, int error_size)
 // One pass of the frame loop.
 inline bool run_records_frame(PlayerRecords* p, char* error, int error_size)
 {
-    return run_frame(&p->input, &p->ui, &p->song, &p->skin, &p->layout, &p->audio, p->font, p->text_colour, error,
-                     error_size);
+    return run_frame(&p->input, &p->ui, &p->song, &p->skin, &p->layout, &p->audio, &p->media, p->font, p->text_colour,
+                     error, error_size);
 }
 
 inline void shut_down_records(PlayerRecords* p)
