@@ -9,11 +9,15 @@ FUZZ_BUILD := build-fuzz
 FUZZ_SECONDS := 180
 JOBS := $(shell nproc)
 
+# The media control tests run their own session bus and drive it with
+# playerctl; dbus-x11 brings the X11 autolaunch a desktop has, which the
+# player must never set off.
 PACKAGES := build-essential cmake pkg-config \
-	libsdl1.2-compat-dev libsdl-ttf2.0-dev libmpg123-dev libsoxr-dev \
+	libsdl1.2-compat-dev libsdl-ttf2.0-dev libmpg123-dev libsoxr-dev libsystemd-dev \
 	googletest libgtest-dev libbenchmark-dev \
 	libx11-dev libpng-dev lame mpg123 xvfb xdotool x11-utils imagemagick \
-	fonts-quicksand pulseaudio pulseaudio-utils
+	fonts-quicksand pulseaudio pulseaudio-utils \
+	dbus dbus-x11 playerctl
 # Only the benchmarks need these: XTest to click the window, perf to profile.
 BENCH_PACKAGES := libxtst-dev linux-perf
 # Only make deb needs these.

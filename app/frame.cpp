@@ -44,11 +44,14 @@ bool run_frame(PlayerRecords* p, char* error, int error_size)
     // Each step reads what the earlier steps of this frame wrote: a click on
     // open sets the view, the scan rewrites the list, then the window is
     // re-created and the fresh list drawn.
-    wait_for_events(&p->input, audio_notify_fd(&p->audio));
+    BusWait bus = media_controls_wait(&p->media);
+    wait_for_events(&p->input, audio_notify_fd(&p->audio), &bus);
     audio_settle_device(&p->audio);
     poll_input(&p->input, &p->ui);
     update_transport(&p->ui, &p->audio, &p->song);
+    serve_media_controls(&p->media, &p->ui, &p->audio, &p->song);
     pick_song(&p->input, &p->ui, &p->song);
+    publish_media_controls(&p->media, &p->ui, &p->song);
     scan_music_folder(&p->ui);
     bool drawn = draw_frame(&p->skin, &p->layout, &p->ui, p->font, p->text_colour, error, error_size);
     if (drawn && p->ui.redraw == REDRAW_DUE) {

@@ -4,6 +4,7 @@
 #include <SDL.h>
 #include <SDL_ttf.h>
 
+#include "app/media_controls.h"
 #include "app/state.h"
 #include "display/skin.h"
 #include "playback/engine.h"
@@ -17,6 +18,7 @@ struct PlayerRecords {
     SkinSet skin;
     Layout layout;
     AudioSystem audio;
+    MediaControls media; // started by main only: runs in process stay off the bus
     TTF_Font* font;
     SDL_Color text_colour; // the list's, black
 };

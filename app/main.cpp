@@ -47,10 +47,13 @@ int main(int, char**)
 
     PlayerRecords player = {};
     char error[ERROR_TEXT_SIZE] = "";
+    // Before SDL, which loads libdbus.
+    start_media_controls(&player.media);
     bool running = start_player(&player, error, sizeof error);
     while (running && player.input.quit == 0) {
         running = run_frame(&player, error, sizeof error);
     }
+    stop_media_controls(&player.media);
     stop_player(&player);
     if (!running) {
         std::fprintf(stderr, "klamor: %s\n", error);

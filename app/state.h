@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 // What the pointer and the event queue said this frame.
 struct InputState {
@@ -72,6 +73,12 @@ constexpr int SONG_PATH_SIZE = MUSIC_PREFIX_LENGTH + SONG_NAME_MAX + 1;
 struct SongPath {
     char text[SONG_PATH_SIZE];
 };
+
+// A song is chosen when the path holds more than the music folder's prefix.
+inline bool song_chosen(const SongPath* song)
+{
+    return std::strcmp(song->text, MUSIC_PREFIX) != 0;
+}
 
 // One listed name per line, in the order the folder gave them.
 constexpr char LIST_FILE_PATH[] = "./temp/temporaire.txt";

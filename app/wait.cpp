@@ -13,6 +13,8 @@ namespace {
 
 // How often the fallback looks for events, as SDL_WaitEvent does.
 constexpr long FALLBACK_TICK_NS = 10'000'000;
+constexpr uint64_t NS_PER_US = 1'000;
+constexpr uint64_t US_PER_S = 1'000'000;
 
 sigset_t quit_signals()
 {
@@ -47,6 +49,18 @@ bool pointer_moved_since(const InputState* input)
     return x != input->mouse_x || y != input->mouse_y;
 }
 
+uint64_t monotonic_us()
+{
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<uint64_t>(now.tv_sec) * US_PER_S + static_cast<uint64_t>(now.tv_nsec) / NS_PER_US;
+}
+
+timespec from_us(uint64_t us)
+{
+    return {static_cast<time_t>(us / US_PER_S), static_cast<long>(us % US_PER_S * NS_PER_US)};
+}
+
 } // namespace
 
 void hold_quit_signals()
@@ -55,7 +69,7 @@ void hold_quit_signals()
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }
 
-void wait_for_events(const InputState* input, int wake_fd)
+void wait_for_events(const InputState* input, int wake_fd, const BusWait* bus)
 {
     // The signals are let in only inside ppoll, atomically with the sleep:
     // SDL's handler then runs on this thread and the sleep ends at once.
@@ -71,7 +85,7 @@ void wait_for_events(const InputState* input, int wake_fd)
         if (SDL_PollEvent(nullptr) != 0 || pointer_moved_since(input)) {
             return;
         }
-        pollfd fds[2];
+        pollfd fds[3];
         nfds_t count = 0;
         if (display != nullptr) {
             // Xlib may have read events off the connection while SDL drew
@@ -83,13 +97,32 @@ void wait_for_events(const InputState* input, int wake_fd)
             }
             fds[count++] = {ConnectionNumber(display), POLLIN, 0};
         }
+        // Whatever wakes on these is served by the frame, not here.
+        nfds_t first_served = count;
         if (wake_fd >= 0) {
             fds[count++] = {wake_fd, POLLIN, 0};
         }
-        timespec tick = {0, FALLBACK_TICK_NS};
-        int ready = ppoll(fds, count, display != nullptr ? nullptr : &tick, &during_sleep);
-        if (ready > 0 && wake_fd >= 0 && (fds[count - 1].revents & POLLIN) != 0) {
-            return;
+        if (bus->fd >= 0) {
+            fds[count++] = {bus->fd, bus->events, 0};
+        }
+        timespec timeout = {0, FALLBACK_TICK_NS};
+        bool timed = display == nullptr;
+        if (bus->deadline != BUS_NO_DEADLINE) {
+            uint64_t now = monotonic_us();
+            if (bus->deadline <= now) {
+                return;
+            }
+            uint64_t left = bus->deadline - now;
+            if (!timed || left < FALLBACK_TICK_NS / NS_PER_US) {
+                timeout = from_us(left);
+            }
+            timed = true;
+        }
+        int ready = ppoll(fds, count, timed ? &timeout : nullptr, &during_sleep);
+        for (nfds_t i = first_served; ready > 0 && i < count; ++i) {
+            if (fds[i].revents != 0) {
+                return;
+            }
         }
     }
 }

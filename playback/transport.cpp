@@ -1,15 +1,7 @@
-// Play, pause and stop clicks turned into calls to the audio engine.
+// Play, pause and stop presses turned into calls to the audio engine.
 #include "playback/transport.h"
 
-#include <cstring>
-
 namespace {
-
-// A song is chosen when the path holds more than the music folder's prefix.
-bool song_chosen(const SongPath* song)
-{
-    return std::strcmp(song->text, MUSIC_PREFIX) != 0;
-}
 
 // Opens the song and plays it; the engine owns the stream from then on.
 bool start_song(AudioSystem* audio, const SongPath* song)
@@ -29,25 +21,29 @@ bool start_song(AudioSystem* audio, const SongPath* song)
 
 void update_transport(UiState* ui, AudioSystem* audio, const SongPath* song)
 {
-    if (ui->clicked != 1) {
-        return;
+    if (ui->clicked == 1) {
+        press_transport_button(ui, audio, song, ui->hover_button);
     }
-    // One reading of the pause flag per click serves every row below.
+}
+
+void press_transport_button(UiState* ui, AudioSystem* audio, const SongPath* song, uint8_t button)
+{
+    // One reading of the pause flag per press serves every row below.
     AudioGroup* group = audio_master_group(audio);
     bool paused = audio_group_paused(group);
 
-    if (ui->transport == TRANSPORT_STOPPED && ui->hover_button == HOVER_PLAY) {
+    if (ui->transport == TRANSPORT_STOPPED && button == HOVER_PLAY) {
         // Playing is shown only when the song really started.
         if (song_chosen(song) && start_song(audio, song)) {
             ui->transport = TRANSPORT_PLAYING;
         }
-    } else if (ui->transport == TRANSPORT_PLAYING && ui->hover_button == HOVER_PAUSE && !paused) {
+    } else if (ui->transport == TRANSPORT_PLAYING && button == HOVER_PAUSE && !paused) {
         audio_group_set_paused(group, true);
         ui->transport = TRANSPORT_PAUSED;
-    } else if (ui->transport == TRANSPORT_PLAYING && ui->hover_button == HOVER_STOP && !paused) {
+    } else if (ui->transport == TRANSPORT_PLAYING && button == HOVER_STOP && !paused) {
         audio_group_stop(group);
         ui->transport = TRANSPORT_STOPPED;
-    } else if (ui->transport == TRANSPORT_PAUSED && ui->hover_button == HOVER_PLAY) {
+    } else if (ui->transport == TRANSPORT_PAUSED && button == HOVER_PLAY) {
         // Still paused when the device would not open again.
         if (!paused || audio_group_set_paused(group, false)) {
             ui->transport = TRANSPORT_PLAYING;

@@ -1,4 +1,4 @@
-// The player's transport: play, pause and stop clicks over the audio engine.
+// The player's transport: play, pause and stop buttons over the audio engine.
 #pragma once
 
 #include "app/state.h"
@@ -7,4 +7,8 @@
 // The number of channels the engine mixes.
 constexpr int AUDIO_CHANNEL_COUNT = 2;
 
+// A click this frame presses the button under the pointer.
 void update_transport(UiState* ui, AudioSystem* audio, const SongPath* song);
+// Presses one button (HOVER_PLAY, HOVER_PAUSE, HOVER_STOP; anything else
+// does nothing) as a click on it would in the transport's present state.
+void press_transport_button(UiState* ui, AudioSystem* audio, const SongPath* song, uint8_t button);

@@ -251,7 +251,10 @@ TEST_F(Polling, AMoveReadAfterTheFrameSampledThePointerGetsAFrameOfItsOwn)
     SDL_Event move;
     while (SDL_PollEvent(&move) != 0) {
     }
-    within_seconds(PATIENCE_SECONDS, [&] { wait_for_events(&input, -1); });
+    within_seconds(PATIENCE_SECONDS, [&] {
+        BusWait no_bus = {-1, 0, BUS_NO_DEADLINE};
+        wait_for_events(&input, -1, &no_bus);
+    });
 
     poll_input(&input, &ui);
     EXPECT_EQ(ui.hover_button, HOVER_OPEN);

@@ -27,6 +27,12 @@ void stop_xserver(XServer* server);
 // Asks a child to end, kills it when it has not within a few seconds, and
 // reaps it; *pid is then -1.
 void end_child(pid_t* pid);
+// Reads one line that a child writes into the pipe fd when it is ready;
+// false when none comes in time. The newline is not kept.
+bool read_ready_line(int fd, std::string* line);
+// Runs a shell command line to its end and returns what it wrote on
+// standard output.
+std::string output_of(const std::string& command);
 
 // One run of the player in a working directory of the test's making.
 struct Player {
@@ -35,12 +41,13 @@ struct Player {
     std::string audio_file; // what the disk audio driver writes, when used
     int status = -1;        // the exit status once it ended, -2 when killed by a signal
     // NAME=VALUE settings for its environment that override the harness's
-    // own (another audio driver, say).
+    // own (another audio driver, a session bus, say).
     std::vector<std::pair<std::string, std::string>> settings;
 };
 
 // Starts the player in dir. With audio_file empty the dummy audio driver is
-// used, otherwise the disk driver writes there.
+// used, otherwise the disk driver writes there. It has no session bus unless
+// its settings give one.
 void start_player(Player* player, const XServer& server, const std::string& dir, const std::string& audio_file = "");
 // Starts any program from the working directory cwd with exactly the
 // environment given; its output goes to files in dir, as the player's does.

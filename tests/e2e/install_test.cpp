@@ -1,6 +1,7 @@
 // The installed player as a user meets it: staged with DESTDIR, started by
 // its launcher with a fresh home from a folder that has nothing to do with
 // it, as the menu entry starts it and with a folder of songs.
+#include <sys/prctl.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -56,6 +57,32 @@ std::string window_class(const XServer& server, Window window)
     XFree(hint.res_name);
     XFree(hint.res_class);
     return name;
+}
+
+// The processes left as this program's children beside the one given. As a
+// subreaper it inherits whatever a run started and left behind (a bus
+// daemon that libdbus autolaunched) once that thing's own parent ends.
+std::vector<pid_t> children_besides(pid_t known)
+{
+    std::vector<pid_t> found;
+    for (const auto& entry : fs::directory_iterator("/proc")) {
+        std::string stat = read_file(entry.path() / "stat");
+        // The name in parentheses may hold anything; the parent follows
+        // the last parenthesis and the state.
+        size_t name_end = stat.rfind(')');
+        if (name_end == std::string::npos) {
+            continue;
+        }
+        std::istringstream rest(stat.substr(name_end + 1));
+        std::string state;
+        pid_t parent = 0;
+        rest >> state >> parent;
+        pid_t pid = std::atoi(entry.path().filename().c_str());
+        if (parent == getpid() && pid != known) {
+            found.push_back(pid);
+        }
+    }
+    return found;
 }
 
 } // namespace
@@ -131,34 +158,59 @@ class InstalledPlayer : public WholePlayer {
 
 TEST_F(InstalledPlayer, MenuEntryStartsOnTheSampleSongsAndWritesOnlyItsOwnFolders)
 {
+    prctl(PR_SET_CHILD_SUBREAPER, 1);
     std::string staged = dir + "/stäged tree";
     std::string launcher = stage(staged, "/usr");
     std::string desktop_file = staged + "/usr/share/applications/klamor.desktop";
     std::map<std::string, std::string> installed = snapshot(staged);
 
-    // As a desktop runs the entry: its Exec line through the search path.
-    std::vector<std::string> env = environment();
-    env.push_back("PATH=" + staged + "/usr/bin:/usr/bin:/bin");
-    start({"/bin/sh", "-c", "exec " + desktop_value(desktop_file, "Exec")}, env);
-    Window window = wait_until_ready();
-    ASSERT_NE(window, 0u) << player_stderr(player);
-    // Docks group the window under the entry by this.
-    EXPECT_EQ(window_class(x, window), desktop_value(desktop_file, "StartupWMClass"));
+    // Sessions without a session bus. Told nothing, libdbus (which SDL
+    // loads) would autolaunch a bus daemon that outlives the player and
+    // writes ~/.dbus.
+    std::string runtime = dir + "/runtime";
+    fs::create_directory(runtime);
+    struct Session {
+        const char* name;
+        std::vector<std::string> settings;
+    };
+    const Session SESSIONS[] = {
+        {"nothing says where a bus is", {}},
+        {"a runtime folder without a bus", {"XDG_RUNTIME_DIR=" + runtime}},
+        {"an address where no bus answers", {"DBUS_SESSION_BUS_ADDRESS=unix:path=" + runtime + "/bus"}},
+    };
+    for (const Session& session : SESSIONS) {
+        SCOPED_TRACE(session.name);
+        // As a desktop runs the entry: its Exec line through the search path.
+        std::vector<std::string> env = environment();
+        env.push_back("PATH=" + staged + "/usr/bin:/usr/bin:/bin");
+        env.insert(env.end(), session.settings.begin(), session.settings.end());
+        start({"/bin/sh", "-c", "exec " + desktop_value(desktop_file, "Exec")}, env);
+        Window window = wait_until_ready();
+        ASSERT_NE(window, 0u) << player_stderr(player);
+        // Docks group the window under the entry by this.
+        EXPECT_EQ(window_class(x, window), desktop_value(desktop_file, "StartupWMClass"));
 
-    expect_listed(SAMPLE_SONGS);
-    pick_line_of("night_bus.mp3");
-    struct stat info = {};
-    ASSERT_EQ(stat(temp_dir.c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0700u);
-    quit_with_escape();
+        expect_listed(SAMPLE_SONGS);
+        pick_line_of("night_bus.mp3");
+        struct stat info = {};
+        ASSERT_EQ(stat(temp_dir.c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 0777, 0700u);
+        quit_with_escape();
 
-    EXPECT_EQ(snapshot(staged), installed);
-    EXPECT_TRUE(fs::is_empty(elsewhere));
-    for (const auto& entry : fs::recursive_directory_iterator(home)) {
-        std::string path = entry.path().string();
-        bool own = path.starts_with(work) || path.starts_with(temp_dir) || work.starts_with(path) ||
-                   temp_dir.starts_with(path);
-        EXPECT_TRUE(own) << path << " was written";
+        EXPECT_EQ(snapshot(staged), installed);
+        EXPECT_TRUE(fs::is_empty(elsewhere));
+        for (const auto& entry : fs::recursive_directory_iterator(home)) {
+            std::string path = entry.path().string();
+            bool own = path.starts_with(work) || path.starts_with(temp_dir) || work.starts_with(path) ||
+                       temp_dir.starts_with(path);
+            EXPECT_TRUE(own) << path << " was written";
+        }
+        for (pid_t left : children_besides(x.pid)) {
+            std::string command = read_file("/proc/" + std::to_string(left) + "/cmdline");
+            std::replace(command.begin(), command.end(), '\0', ' ');
+            ADD_FAILURE() << command << "was left running";
+            end_child(&left);
+        }
     }
 }
 

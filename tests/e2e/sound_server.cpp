@@ -24,19 +24,7 @@ constexpr float AUDIBLE_LEVEL = 0.01f;
 // Runs a shell command with the server's address and returns its output.
 std::string ask(const SoundServer& server, const std::string& command)
 {
-    std::string line = "PULSE_SERVER='" + server.address + "' " + command + " 2>/dev/null";
-    std::FILE* pipe = popen(line.c_str(), "r");
-    if (pipe == nullptr) {
-        return "";
-    }
-    std::string out;
-    char buffer[4096];
-    size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
-        out.append(buffer, got);
-    }
-    pclose(pipe);
-    return out;
+    return output_of("PULSE_SERVER='" + server.address + "' " + command + " 2>/dev/null");
 }
 
 } // namespace
