@@ -20,6 +20,8 @@ constexpr char BUS_NAME[] = "org.mpris.MediaPlayer2.klamor";
 // process id, as MPRIS asks.
 constexpr char INSTANCE_SUFFIX[] = ".instance";
 constexpr int BUS_NAME_SIZE = 64;
+// RequestName's answer when the name is another's and we did not queue.
+constexpr uint32_t NAME_TAKEN_BY_ANOTHER = 3;
 constexpr char OBJECT_PATH[] = "/org/mpris/MediaPlayer2";
 constexpr char ROOT_INTERFACE[] = "org.mpris.MediaPlayer2";
 constexpr char PLAYER_INTERFACE[] = "org.mpris.MediaPlayer2.Player";
@@ -59,15 +61,26 @@ bool session_bus_named()
     return stat(path, &info) == 0 && S_ISSOCK(info.st_mode) && info.st_uid == getuid();
 }
 
-bool take_bus_name(sd_bus* bus)
+// The bus's answer to a request for the player's name: when another player
+// holds it, this one asks for its own instance's name.
+int on_name_answer(sd_bus_message* answer, void*, sd_bus_error*)
 {
-    int taken = sd_bus_request_name(bus, BUS_NAME, 0);
-    if (taken != -EEXIST) {
-        return taken >= 0;
+    uint32_t result = 0;
+    if (sd_bus_message_is_method_error(answer, nullptr) || sd_bus_message_read(answer, "u", &result) < 0 ||
+        result != NAME_TAKEN_BY_ANOTHER) {
+        return 0;
     }
     char name[BUS_NAME_SIZE];
     std::snprintf(name, sizeof name, "%s%s%ld", BUS_NAME, INSTANCE_SUFFIX, static_cast<long>(getpid()));
-    return sd_bus_request_name(bus, name, 0) >= 0;
+    sd_bus_request_name_async(sd_bus_message_get_bus(answer), nullptr, name, 0, nullptr, nullptr);
+    return 0;
+}
+
+// Asked without waiting, so that a bus that does not answer cannot hold the
+// start-up: the answer is handled by whichever frame it wakes.
+bool ask_for_bus_name(sd_bus* bus)
+{
+    return sd_bus_request_name_async(bus, nullptr, BUS_NAME, 0, on_name_answer, nullptr) >= 0;
 }
 
 // The song the bus speaks of: while playing or paused the one that started,
@@ -367,7 +380,7 @@ void start_media_controls(MediaControls* media)
     // The object is in place before its name shows on the bus.
     if (sd_bus_add_object_vtable(media->bus, nullptr, OBJECT_PATH, ROOT_INTERFACE, ROOT_VTABLE, media) < 0 ||
         sd_bus_add_object_vtable(media->bus, nullptr, OBJECT_PATH, PLAYER_INTERFACE, PLAYER_VTABLE, media) < 0 ||
-        !take_bus_name(media->bus)) {
+        !ask_for_bus_name(media->bus)) {
         close_bus(media);
     }
 }
