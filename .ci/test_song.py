@@ -3,10 +3,12 @@
 
   test_song.py make SONG.wav   writes the song: its first second at one
                                pitch, the rest at another
-  test_song.py heard SOUND.raw says what SDL's disk audio output recorded;
+  test_song.py heard SOUND.raw [closed]
+                               says what SDL's disk audio output recorded;
                                exits 0 once it holds the song whole (each
-                               part once, at its pitch and length) followed
-                               by silence, 1 otherwise
+                               part once, at its pitch and length) and the
+                               song has ended: silence follows it, or the
+                               device has closed ("closed"); 1 otherwise
 """
 import array
 import math
@@ -35,7 +37,8 @@ LENGTH_TOLERANCE = 0.15
 # A stretch that is neither silence nor a pitch of the song, such as the
 # window across the change of pitch, is a transition when at most this long.
 TRANSITION_WINDOWS = 2
-# The song has ended once this much silence follows it.
+# While the device is open, the song has ended once this much silence
+# follows it.
 ENDED_SECONDS = 0.25
 
 
@@ -79,7 +82,7 @@ def runs_of(labels):
     return runs
 
 
-def heard(path):
+def heard(path, closed):
     with open(path, "rb") as f:
         raw = f.read()
     data = array.array("h")
@@ -99,7 +102,7 @@ def heard(path):
     inside = runs[sounding[0]:sounding[-1] + 1]
     song = runs_of(name for name, count in inside
                    if not (name == "other" and count <= TRANSITION_WINDOWS) for _ in range(count))
-    ended = sounding[-1] < len(runs) - 1 and runs[-1][1] * WINDOW_SECONDS >= ENDED_SECONDS
+    ended = closed or (sounding[-1] < len(runs) - 1 and runs[-1][1] * WINDOW_SECONDS >= ENDED_SECONDS)
     if [name for name, _ in song] != ["first", "rest"]:
         return False
     return ended and all(abs(count * WINDOW_SECONDS - want) <= LENGTH_TOLERANCE
@@ -110,8 +113,8 @@ def main():
     if len(sys.argv) == 3 and sys.argv[1] == "make":
         make(sys.argv[2])
         return 0
-    if len(sys.argv) == 3 and sys.argv[1] == "heard":
-        return 0 if heard(sys.argv[2]) else 1
+    if len(sys.argv) in (3, 4) and sys.argv[1] == "heard":
+        return 0 if heard(sys.argv[2], sys.argv[3:] == ["closed"]) else 1
     print(__doc__, file=sys.stderr)
     return 2
 
