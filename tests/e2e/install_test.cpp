@@ -97,11 +97,15 @@ class InstalledPlayer : public WholePlayer {
     }
 
     // What the launcher may rely on: HOME alone, next to what the player
-    // needs from SDL and the test.
+    // needs from SDL and the test, and the session bus address that every
+    // desktop session has (no bus listens there). Without one, SDL's use of
+    // D-Bus starts a bus through the X server where dbus-x11 is installed,
+    // and that writes ~/.dbus.
     std::vector<std::string> environment() const
     {
         std::vector<std::string> env = player_settings(x);
         env.push_back("HOME=" + home);
+        env.push_back("DBUS_SESSION_BUS_ADDRESS=unix:path=" + dir + "/no-session-bus");
         return env;
     }
 
