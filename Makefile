@@ -9,6 +9,9 @@ FUZZ_BUILD := build-fuzz
 FUZZ_SECONDS := 180
 JOBS := $(shell nproc)
 
+# What Debian's classic SDL 1.2 needs at run time, for the one test that
+# runs the player on it (the test downloads the library itself).
+CLASSIC_SDL_PACKAGES := libasound2 libcaca0 libpulse0 libx11-6 libxext6
 # The media control tests run their own session bus and drive it with
 # playerctl; dbus-x11 brings the X11 autolaunch a desktop has, which the
 # player must never set off.
@@ -17,11 +20,9 @@ PACKAGES := build-essential cmake pkg-config \
 	googletest libgtest-dev libbenchmark-dev \
 	libx11-dev libpng-dev lame mpg123 xvfb xdotool x11-utils imagemagick \
 	fonts-quicksand pulseaudio pulseaudio-utils \
-	dbus dbus-x11 playerctl
+	dbus dbus-x11 playerctl $(CLASSIC_SDL_PACKAGES)
 # Only the benchmarks need these: XTest to click the window, perf to profile.
 BENCH_PACKAGES := libxtst-dev linux-perf
-# Only make deb needs these.
-DEB_PACKAGES := debhelper dpkg-dev
 # The font tool reads these fonts; Debian's python3 has fontTools.
 FONT_PACKAGES := python3-fonttools fonts-quicksand fonts-comfortaa fonts-nanum fonts-droid-fallback
 # The formatter the sources are kept in.
@@ -34,7 +35,7 @@ FUZZ_PACKAGES := clang libfuzzer-14-dev
 # Warnings fail the build in CI.
 CMAKE_FLAGS := $(if $(CI),-DKLAMOR_WERROR=ON,)
 
-.PHONY: all deps bench-deps fuzz-deps font-deps format-deps build player run install deb test test-asan bench fuzz font font-check format format-check clean
+.PHONY: all deps deb-deps bench-deps fuzz-deps font-deps format-deps build player run install deb test test-asan bench fuzz font font-check format format-check clean
 
 all: build
 
@@ -78,9 +79,19 @@ run: player
 install: player
 	DESTDIR=$(DESTDIR) cmake --install $(BUILD) $(if $(PREFIX),--prefix $(PREFIX))
 
-deb: deps
-	$(call install_missing,$(DEB_PACKAGES))
-	rm -rf $(DEB_BUILD)
+# Installs only what building the package needs: debian/control's
+# Build-Depends and build-essential, as apt-get build-dep reads them.
+deb-deps:
+	@if ! dpkg-checkbuilddeps >/dev/null 2>&1; then \
+		echo "Installing what building the package needs"; \
+		if [ "$$(id -u)" -eq 0 ]; then sudo=; else sudo=sudo; fi; \
+		$$sudo apt-get update -qq && DEBIAN_FRONTEND=noninteractive $$sudo apt-get build-dep -y -qq ./; \
+	fi
+
+# Keeps whatever else is in $(DEB_BUILD), such as .ci/check_package's clean
+# root.
+deb: deb-deps
+	rm -rf $(DEB_BUILD)/klamor $(DEB_BUILD)/klamor[_-]*
 	mkdir -p $(DEB_BUILD)/klamor
 	tar -c --exclude-vcs --exclude='./build*' --exclude=./compile_commands.json --exclude='./temp/*' . \
 		| tar -x -C $(DEB_BUILD)/klamor

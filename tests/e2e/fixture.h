@@ -151,9 +151,11 @@ class WholePlayer : public ::testing::Test {
         std::istringstream err(player_stderr(player));
         std::string own;
         for (std::string line; std::getline(err, line);) {
+            // sdl12-compat's words, then classic SDL 1.2's.
             bool from_sdl = !player.audio_file.empty() &&
                             (line.find("You are using the SDL disk i/o audio driver") != std::string::npos ||
-                             line.find("Writing to file [" + player.audio_file + "]") != std::string::npos);
+                             line.find("Writing to file [" + player.audio_file + "]") != std::string::npos ||
+                             line.find("You are using the SDL disk writer audio driver") != std::string::npos);
             if (!from_sdl) {
                 own += line + "\n";
             }

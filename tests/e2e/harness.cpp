@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -213,6 +214,11 @@ std::vector<std::string> player_settings(const XServer& server, const std::strin
     if (!audio_file.empty()) {
         settings.push_back("SDL_DISKAUDIOFILE=" + audio_file);
     }
+    // The suite runs one test again with the player on another SDL library;
+    // only the player loads it, not the tools around it.
+    if (const char* library_path = std::getenv("KLAMOR_PLAYER_LIBRARY_PATH")) {
+        settings.push_back(std::string("LD_LIBRARY_PATH=") + library_path);
+    }
     // Only matters when the player is built with the sanitizers.
     std::string leak_options =
         "print_suppressions=0:suppressions=" + std::string(KLAMOR_SOURCE_DIR) + "/tests/lsan.supp";
@@ -303,6 +309,18 @@ std::string player_stderr(const Player& player)
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
+}
+
+bool holds_open(const Player& player, const std::string& path)
+{
+    std::error_code error;
+    std::string folder = "/proc/" + std::to_string(player.pid) + "/fd";
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+        if (std::filesystem::read_symlink(entry.path(), error) == std::filesystem::weakly_canonical(path, error)) {
+            return true;
+        }
+    }
+    return false;
 }
 
 Window player_window(const XServer& server, const Player& player)

@@ -53,7 +53,8 @@ void start_player(Player* player, const XServer& server, const std::string& dir,
 // environment given; its output goes to files in dir, as the player's does.
 void start_program(Player* player, const std::string& dir, const std::string& cwd, std::vector<std::string> argv,
                    std::vector<std::string> env);
-// What start_player gives the player: the display, SDL's drivers and
+// What start_player gives the player: the display, SDL's drivers, the
+// library path KLAMOR_PLAYER_LIBRARY_PATH names (another SDL, say) and
 // the sanitizers' settings.
 std::vector<std::string> player_settings(const XServer& server, const std::string& audio_file = "");
 // True once the player has ended within the time; its status is then set.
@@ -61,6 +62,9 @@ bool wait_exit(Player* player, double seconds = PATIENCE_SECONDS);
 void kill_player(Player* player);
 std::string player_stdout(const Player& player);
 std::string player_stderr(const Player& player);
+// Whether the running player has the file at this absolute path open, as
+// SDL's disk audio driver has its file while the device is open.
+bool holds_open(const Player& player, const std::string& path);
 
 // The player's mapped top-level window, or 0 when none shows yet.
 Window player_window(const XServer& server, const Player& player);

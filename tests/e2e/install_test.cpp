@@ -91,7 +91,9 @@ class InstalledPlayer : public WholePlayer {
   protected:
     std::string home;      // a fresh one for each test
     std::string elsewhere; // where the user happens to be
-    std::string work;      // the launcher's working folder for the player
+    std::string work;      // the launcher's per-user folder
+    std::string state;     // where the players' list and choice files go
+    Player other;          // a second start, where a test makes one
 
     void SetUp() override
     {
@@ -100,9 +102,15 @@ class InstalledPlayer : public WholePlayer {
         home = dir + "/my hömé";
         elsewhere = dir + "/elsewhere";
         work = home + "/.local/share/klamor";
-        temp_dir = home + "/.local/state/klamor";
+        state = home + "/.local/state/klamor";
         fs::create_directories(home);
         fs::create_directories(elsewhere);
+    }
+
+    void TearDown() override
+    {
+        kill_player(&other);
+        WholePlayer::TearDown();
     }
 
     // Installs the build under stage with the prefix given, and returns the
@@ -124,15 +132,26 @@ class InstalledPlayer : public WholePlayer {
         return env;
     }
 
-    void start(const std::vector<std::string>& argv, const std::vector<std::string>& env)
+    void start(const std::vector<std::string>& argv, const std::vector<std::string>& env, Player* run = nullptr)
     {
-        start_program(&player, dir, elsewhere, argv, env);
+        run = run != nullptr ? run : &player;
+        // Each run's output files in a folder of its own.
+        std::string output = dir + "/output " + std::to_string(run == &player);
+        fs::create_directories(output);
+        start_program(run, output, elsewhere, argv, env);
+    }
+
+    // Where a running player works: the folder the launcher made for it.
+    static std::string working_folder(const Player& run)
+    {
+        return fs::read_symlink("/proc/" + std::to_string(run.pid) + "/cwd").string();
     }
 
     Window wait_until_ready()
     {
         Window window = wait_for_window(x, player);
         if (window != 0) {
+            temp_dir = working_folder(player) + "/temp";
             focus_window(x, window);
             expect_hover_still_redraws();
         }
@@ -178,6 +197,7 @@ TEST_F(InstalledPlayer, MenuEntryStartsOnTheSampleSongsAndWritesOnlyItsOwnFolder
         {"a runtime folder without a bus", {"XDG_RUNTIME_DIR=" + runtime}},
         {"an address where no bus answers", {"DBUS_SESSION_BUS_ADDRESS=unix:path=" + runtime + "/bus"}},
     };
+    std::string folder;
     for (const Session& session : SESSIONS) {
         SCOPED_TRACE(session.name);
         // As a desktop runs the entry: its Exec line through the search path.
@@ -195,14 +215,15 @@ TEST_F(InstalledPlayer, MenuEntryStartsOnTheSampleSongsAndWritesOnlyItsOwnFolder
         struct stat info = {};
         ASSERT_EQ(stat(temp_dir.c_str(), &info), 0);
         EXPECT_EQ(info.st_mode & 0777, 0700u);
+        folder = working_folder(player);
         quit_with_escape();
 
         EXPECT_EQ(snapshot(staged), installed);
         EXPECT_TRUE(fs::is_empty(elsewhere));
         for (const auto& entry : fs::recursive_directory_iterator(home)) {
             std::string path = entry.path().string();
-            bool own = path.starts_with(work) || path.starts_with(temp_dir) || work.starts_with(path) ||
-                       temp_dir.starts_with(path);
+            bool own =
+                path.starts_with(work) || path.starts_with(state) || work.starts_with(path) || state.starts_with(path);
             EXPECT_TRUE(own) << path << " was written";
         }
         for (pid_t left : children_besides(x.pid)) {
@@ -212,6 +233,12 @@ TEST_F(InstalledPlayer, MenuEntryStartsOnTheSampleSongsAndWritesOnlyItsOwnFolder
             end_child(&left);
         }
     }
+    // The folders of a player that has ended go at the next start.
+    start({launcher}, environment());
+    ASSERT_NE(wait_until_ready(), 0u) << player_stderr(player);
+    EXPECT_FALSE(fs::exists(folder));
+    EXPECT_EQ(std::distance(fs::directory_iterator(state), fs::directory_iterator()), 1);
+    quit_with_escape();
 }
 
 TEST_F(InstalledPlayer, FolderGivenIsListedRememberedAndCheckedFirst)
@@ -284,4 +311,86 @@ TEST_F(InstalledPlayer, InstallMovedElsewhereIsFollowed)
     expect_listed(SAMPLE_SONGS);
     quit_with_escape();
     EXPECT_EQ(music_link(), fs::canonical(dir + "/second/opt/klamor/share/klamor/music").string());
+}
+
+TEST_F(InstalledPlayer, StartsAtTheSameInstantEachGetTheirOwnFolders)
+{
+    std::string launcher = stage(dir + "/stage", "/usr");
+    std::map<std::string, std::string> installed = snapshot(dir + "/stage");
+    std::string songs[2] = {dir + "/songs X", dir + "/songs Y"};
+    for (const std::string& folder : songs) {
+        fs::create_directories(folder);
+        write_file(folder + "/" + folder.substr(folder.size() - 1) + ".mp3", "");
+    }
+    Player* runs[2] = {&player, &other};
+    // A fresh home each time: the first start makes the per-user folders.
+    const int TRIES = 20;
+    for (int i = 0; i < TRIES; ++i) {
+        SCOPED_TRACE("try " + std::to_string(i));
+        home = dir + "/home " + std::to_string(i);
+        fs::create_directories(home);
+        start({launcher, songs[0]}, environment(), runs[0]);
+        start({launcher, songs[1]}, environment(), runs[1]);
+        for (int k = 0; k < 2; ++k) {
+            ASSERT_NE(wait_for_window(x, *runs[k]), 0u) << player_stderr(*runs[k]);
+            EXPECT_EQ(fs::read_symlink(working_folder(*runs[k]) + "/music"), songs[k]);
+        }
+        EXPECT_NE(working_folder(player), working_folder(other));
+        std::string remembered = fs::read_symlink(home + "/.local/share/klamor/music").string();
+        EXPECT_TRUE(remembered == songs[0] || remembered == songs[1]) << remembered;
+        for (Player* run : runs) {
+            end_child(&run->pid);
+        }
+    }
+    // Nothing made inside the install or through the links.
+    EXPECT_EQ(snapshot(dir + "/stage"), installed);
+    for (const std::string& folder : songs) {
+        EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1) << folder;
+    }
+}
+
+TEST_F(InstalledPlayer, SecondStartLeavesTheRunningPlayerAlone)
+{
+    std::string launcher = stage(dir + "/stage", "/usr");
+    std::string songs[2] = {dir + "/songs X", dir + "/songs Y"};
+    for (const std::string& folder : songs) {
+        fs::create_directories(folder);
+        fs::copy_file(std::string(KLAMOR_SOURCE_DIR) + "/music/night_bus.mp3",
+                      folder + "/" + folder.substr(folder.size() - 1) + ".mp3");
+    }
+    // The state folder a link to one of the user's folders: followed, but
+    // its mode is the user's.
+    std::vector<std::string> env = environment();
+    env.push_back("XDG_STATE_HOME=" + dir + "/state");
+    std::string linked_state = dir + "/kept state";
+    fs::create_directories(dir + "/state");
+    fs::create_directories(linked_state);
+    fs::permissions(linked_state, fs::perms(0755));
+    fs::create_directory_symlink(linked_state, dir + "/state/klamor");
+
+    start({launcher, songs[0]}, env);
+    ASSERT_NE(wait_until_ready(), 0u) << player_stderr(player);
+    expect_listed({"X.mp3"});
+    pick_line_of("X.mp3");
+    std::string first_list = read_file(temp_dir + "/temporaire.txt");
+    std::string first_choice = read_file(temp_dir + "/datest.txt");
+
+    // The second start lists and picks its own folder.
+    start({launcher, songs[1]}, env, &other);
+    std::swap(player, other);
+    ASSERT_NE(wait_until_ready(), 0u) << player_stderr(player);
+    expect_listed({"Y.mp3"});
+    pick_line_of("Y.mp3");
+    quit_with_escape();
+    std::swap(player, other);
+    temp_dir = working_folder(player) + "/temp";
+
+    EXPECT_EQ(read_file(temp_dir + "/temporaire.txt"), first_list);
+    EXPECT_EQ(read_file(temp_dir + "/datest.txt"), first_choice);
+    EXPECT_EQ(fs::read_symlink(working_folder(player) + "/music"), songs[0]);
+    click_on(BACK);
+    expect_listed({"X.mp3"});
+    EXPECT_EQ(read_file(temp_dir + "/temporaire.txt"), first_list);
+    quit_with_escape();
+    EXPECT_EQ(fs::status(linked_state).permissions(), fs::perms(0755));
 }
