@@ -10,8 +10,6 @@
 #include <vector>
 
 #include "tests/e2e/fixture.h"
-// After GoogleTest, whose names X11's macros would otherwise replace.
-#include <X11/Xutil.h>
 
 namespace fs = std::filesystem;
 
@@ -44,18 +42,6 @@ std::string desktop_value(const std::string& file, const std::string& key)
         }
     }
     return "";
-}
-
-std::string window_class(const XServer& server, Window window)
-{
-    XClassHint hint = {};
-    if (XGetClassHint(server.display, window, &hint) == 0) {
-        return "";
-    }
-    std::string name = hint.res_class != nullptr ? hint.res_class : "";
-    XFree(hint.res_name);
-    XFree(hint.res_class);
-    return name;
 }
 
 } // namespace
@@ -106,7 +92,7 @@ class InstalledPlayer : public WholePlayer {
     {
         Window window = wait_for_window(x, player);
         if (window != 0) {
-            focus_window(x, window);
+            focus_window(x.display, window);
             expect_hover_still_redraws();
         }
         return window;
@@ -115,9 +101,9 @@ class InstalledPlayer : public WholePlayer {
     // Opens the browser and waits for its list to hold these names.
     void expect_listed(const std::vector<std::string>& names)
     {
-        click_on(OPEN);
+        click_on(OPEN_SPOT);
         WindowLook look;
-        EXPECT_TRUE(wait_for_width(x, player, BROWSER_WIDTH, &look));
+        EXPECT_TRUE(wait_for_width(x, player, BROWSER_VIEW_WIDTH, &look));
         EXPECT_TRUE(wait_until([&] {
             std::vector<std::string> lines = list_lines();
             return std::all_of(names.begin(), names.end(), [&](const std::string& name) {
@@ -143,7 +129,9 @@ TEST_F(InstalledPlayer, MenuEntryStartsOnTheSampleSongsAndWritesOnlyItsOwnFolder
     Window window = wait_until_ready();
     ASSERT_NE(window, 0u) << player_stderr(player);
     // Docks group the window under the entry by this.
-    EXPECT_EQ(window_class(x, window), desktop_value(desktop_file, "StartupWMClass"));
+    WindowLook look;
+    ASSERT_TRUE(look_at(x.display, window, &look));
+    EXPECT_EQ(look.class_name, desktop_value(desktop_file, "StartupWMClass"));
 
     expect_listed(SAMPLE_SONGS);
     pick_line_of("night_bus.mp3");
