@@ -7,6 +7,7 @@
 #include <X11/extensions/XTest.h>
 
 #include <chrono>
+#include <cstring>
 #include <thread>
 
 namespace {
@@ -24,24 +25,34 @@ int ignore_x_error(Display*, XErrorEvent*)
     return 0;
 }
 
-long window_pid(Display* display, Window window)
+// A window property's items of the type given, as Xlib hands them over (an
+// item of format 32 as a long); none when the window has no such property.
+std::vector<unsigned char> property_of(Display* display, Window window, const char* name, Atom type, long items)
 {
-    Atom pid_atom = XInternAtom(display, "_NET_WM_PID", False);
-    Atom type = None;
+    Atom actual = None;
     int format = 0;
     unsigned long count = 0;
     unsigned long after = 0;
     unsigned char* data = nullptr;
-    long pid = -1;
-    if (XGetWindowProperty(display, window, pid_atom, 0, 1, False, XA_CARDINAL, &type, &format, &count, &after,
-                           &data) == Success &&
+    std::vector<unsigned char> bytes;
+    if (XGetWindowProperty(display, window, XInternAtom(display, name, False), 0, items, False, type, &actual, &format,
+                           &count, &after, &data) == Success &&
         data != nullptr) {
-        if (format == 32 && count == 1) {
-            pid = *reinterpret_cast<long*>(data);
-        }
+        size_t item_size = format == 32 ? sizeof(long) : static_cast<size_t>(format) / 8;
+        bytes.assign(data, data + count * item_size);
         XFree(data);
     }
-    return pid;
+    return bytes;
+}
+
+long window_pid(Display* display, Window window)
+{
+    std::vector<unsigned char> pid = property_of(display, window, "_NET_WM_PID", XA_CARDINAL, 1);
+    long value = -1;
+    if (pid.size() == sizeof value) {
+        std::memcpy(&value, pid.data(), sizeof value);
+    }
+    return value;
 }
 
 bool viewable(Display* display, Window window, XWindowAttributes* attributes)
@@ -51,25 +62,16 @@ bool viewable(Display* display, Window window, XWindowAttributes* attributes)
 
 std::string window_caption(Display* display, Window window)
 {
-    std::string caption;
-    Atom name_atom = XInternAtom(display, "_NET_WM_NAME", False);
-    Atom utf8 = XInternAtom(display, "UTF8_STRING", False);
-    Atom type = None;
-    int format = 0;
-    unsigned long count = 0;
-    unsigned long after = 0;
-    unsigned char* data = nullptr;
-    if (XGetWindowProperty(display, window, name_atom, 0, 1024, False, utf8, &type, &format, &count, &after, &data) ==
-            Success &&
-        data != nullptr) {
-        caption.assign(reinterpret_cast<char*>(data), count);
-        XFree(data);
-        return caption;
+    std::vector<unsigned char> name =
+        property_of(display, window, "_NET_WM_NAME", XInternAtom(display, "UTF8_STRING", False), 1024);
+    if (!name.empty()) {
+        return std::string(name.begin(), name.end());
     }
-    char* name = nullptr;
-    if (XFetchName(display, window, &name) != 0 && name != nullptr) {
-        caption = name;
-        XFree(name);
+    std::string caption;
+    char* old_name = nullptr;
+    if (XFetchName(display, window, &old_name) != 0 && old_name != nullptr) {
+        caption = old_name;
+        XFree(old_name);
     }
     return caption;
 }
