@@ -18,11 +18,11 @@ CLASSIC_SDL_PACKAGES := libasound2 libcaca0 libpulse0 libx11-6 libxext6
 PACKAGES := build-essential cmake pkg-config \
 	libsdl1.2-compat-dev libsdl-ttf2.0-dev libmpg123-dev libsoxr-dev libsystemd-dev \
 	googletest libgtest-dev libbenchmark-dev \
-	libx11-dev libpng-dev lame mpg123 xvfb xdotool x11-utils imagemagick \
+	libx11-dev libxtst-dev libpng-dev lame mpg123 xvfb imagemagick \
 	fonts-quicksand pulseaudio pulseaudio-utils \
 	dbus dbus-x11 playerctl $(CLASSIC_SDL_PACKAGES)
-# Only the benchmarks need these: XTest to click the window, perf to profile.
-BENCH_PACKAGES := libxtst-dev linux-perf
+# Only the benchmarks need perf, to profile.
+BENCH_PACKAGES := linux-perf
 # The font tool reads these fonts; Debian's python3 has fontTools.
 FONT_PACKAGES := python3-fonttools fonts-quicksand fonts-comfortaa fonts-nanum fonts-droid-fallback
 # The formatter the sources are kept in.

@@ -1,5 +1,5 @@
 // Listens to a sound server's monitor source and tells when what it carries
-// turns to sound, or to silence, on the same clock as bench_xprobe's clicks
+// turns to sound, or to silence, on the same clock as xprobe's clicks
 // (std::chrono::steady_clock, in milliseconds). Recording goes through
 // PulseAudio's own parec with a small fragment, so a block reaches us a few
 // milliseconds after it left the sink.

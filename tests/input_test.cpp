@@ -34,27 +34,25 @@ void walk(const std::vector<HoverStep>& path)
 
 } // namespace
 
+// The points of these tables are where a person sees each region end,
+// written out rather than taken from display/layout.h, so that a wrong
+// number there fails here.
 TEST(Hover, ButtonsAndEdgesOfTheTransportRow)
 {
     constexpr uint8_t OFF = BACK_NOT_HOVERED;
-    const int top = ROW_BAND.low;
-    const int bottom = ROW_BAND.high;
+    // The row's band is y 100 to 130; play is x 12 to 25, pause 39 to 53,
+    // stop 62 to 92 and open 98 to 126. Each end is reached from a button
+    // with another code, so that a gap pixel (which keeps the code) tells
+    // from a button's own.
     walk({
-        {PLAY_HOVER.low, top, HOVER_PLAY, OFF},
-        {PLAY_HOVER.high, bottom, HOVER_PLAY, OFF},
-        {PAUSE_HOVER.low, 115, HOVER_PAUSE, OFF},
-        {PAUSE_HOVER.high, 115, HOVER_PAUSE, OFF},
-        {STOP_HOVER.low, 115, HOVER_STOP, OFF},
-        {STOP_HOVER.high, 115, HOVER_STOP, OFF},
-        {OPEN_HOVER.low, 115, HOVER_OPEN, OFF},
-        {OPEN_HOVER.high, 115, HOVER_OPEN, OFF},
-        {OPEN_HOVER.high + 1, 115, HOVER_NONE, OFF},
-        {110, top - 1, HOVER_NONE, OFF},
-        {110, top, HOVER_OPEN, OFF},
-        {110, bottom + 1, HOVER_NONE, OFF},
-        {PLAY_HOVER.low - 1, 115, HOVER_NONE, OFF},
-        {-5, 115, HOVER_NONE, OFF},
-        {20, -110, HOVER_NONE, OFF},
+        {11, 115, HOVER_NONE, OFF},  {12, 115, HOVER_PLAY, OFF},  {12, 100, HOVER_PLAY, OFF},
+        {25, 130, HOVER_PLAY, OFF},  {38, 115, HOVER_PLAY, OFF},  {39, 115, HOVER_PAUSE, OFF},
+        {26, 115, HOVER_PAUSE, OFF}, {25, 115, HOVER_PLAY, OFF},  {54, 115, HOVER_PLAY, OFF},
+        {53, 115, HOVER_PAUSE, OFF}, {61, 115, HOVER_PAUSE, OFF}, {62, 115, HOVER_STOP, OFF},
+        {97, 115, HOVER_STOP, OFF},  {98, 115, HOVER_OPEN, OFF},  {93, 115, HOVER_OPEN, OFF},
+        {92, 115, HOVER_STOP, OFF},  {126, 115, HOVER_OPEN, OFF}, {127, 115, HOVER_NONE, OFF},
+        {110, 99, HOVER_NONE, OFF},  {110, 100, HOVER_OPEN, OFF}, {110, 130, HOVER_OPEN, OFF},
+        {110, 131, HOVER_NONE, OFF}, {-5, 115, HOVER_NONE, OFF},  {20, -110, HOVER_NONE, OFF},
     });
 }
 
@@ -78,17 +76,16 @@ TEST(Hover, GapsKeepTheCodeOfWhereThePointerCameFrom)
 
 TEST(Hover, BackButtonRegion)
 {
-    const ScreenSpan x = BACK_HOVER_X;
-    const ScreenSpan y = BACK_HOVER_Y;
+    // x 660 to 680, y 45 to 110.
     walk({
-        {670, y.low, HOVER_NONE, BACK_HOVERED},
-        {670, y.high, HOVER_NONE, BACK_HOVERED},
-        {x.low, 80, HOVER_NONE, BACK_HOVERED},
-        {x.high, 80, HOVER_NONE, BACK_HOVERED},
-        {670, y.high + 1, HOVER_NONE, BACK_NOT_HOVERED},
-        {670, y.low - 1, HOVER_NONE, BACK_NOT_HOVERED},
-        {x.high + 1, 60, HOVER_NONE, BACK_NOT_HOVERED},
-        {x.low - 1, 60, HOVER_NONE, BACK_NOT_HOVERED},
+        {670, 45, HOVER_NONE, BACK_HOVERED},
+        {670, 110, HOVER_NONE, BACK_HOVERED},
+        {660, 80, HOVER_NONE, BACK_HOVERED},
+        {680, 80, HOVER_NONE, BACK_HOVERED},
+        {670, 111, HOVER_NONE, BACK_NOT_HOVERED},
+        {670, 44, HOVER_NONE, BACK_NOT_HOVERED},
+        {681, 60, HOVER_NONE, BACK_NOT_HOVERED},
+        {659, 60, HOVER_NONE, BACK_NOT_HOVERED},
     });
 }
 
@@ -246,8 +243,7 @@ TEST_F(Polling, AMoveReadAfterTheFrameSampledThePointerGetsAFrameOfItsOwn)
     UiState ui = {};
     ui.view = VIEW_PLAYER;
     poll_input(&input, &ui);
-    SDL_WarpMouse(static_cast<Uint16>((OPEN_HOVER.low + OPEN_HOVER.high) / 2),
-                  static_cast<Uint16>((ROW_BAND.low + ROW_BAND.high) / 2));
+    SDL_WarpMouse(112, 115); // on open
     SDL_Event move;
     while (SDL_PollEvent(&move) != 0) {
     }

@@ -7,7 +7,6 @@
 #include <string>
 
 #include "browser/pick.h"
-#include "display/layout.h"
 #include "tests/support.h"
 
 namespace fs = std::filesystem;
@@ -68,10 +67,11 @@ TEST_F(Pick, HitGridPicksTheLineOfItsIndex)
         Outcome outcome;
         int index; // for PICKED; line is max(index, 1)
     };
-    const ScreenSpan first = GRID_COLUMNS[0];
-    const ScreenSpan second = GRID_COLUMNS[1];
-    const ScreenSpan third = GRID_COLUMNS[2];
-    const int grid_bottom = BAND_LAST_TOP + BAND_HEIGHT - 1;
+    // Where a person sees the grid, written out rather than taken from
+    // display/layout.h so that a wrong number there fails here: 11 bands of
+    // 10 pixels with tops at y 10 to 110, each giving its top divided by 12,
+    // in columns x 332 to 414, 415 to 494 and 495 to 574 that add 0, 9 and
+    // 18.
     const Case cases[] = {
         // Bands and columns.
         {350, 25, 1, VIEW_BROWSER, 27, PICKED, 1},
@@ -80,21 +80,24 @@ TEST_F(Pick, HitGridPicksTheLineOfItsIndex)
         {350, 65, 1, VIEW_BROWSER, 27, PICKED, 5},
         {350, 75, 1, VIEW_BROWSER, 27, PICKED, 5},
         {350, 115, 1, VIEW_BROWSER, 27, PICKED, 9},
-        {350, grid_bottom, 1, VIEW_BROWSER, 27, PICKED, 9},
-        {first.low, 29, 1, VIEW_BROWSER, 27, PICKED, 1},
-        {first.high, 30, 1, VIEW_BROWSER, 27, PICKED, 2},
-        {second.low, 15, 1, VIEW_BROWSER, 27, PICKED, 9},
+        {350, 119, 1, VIEW_BROWSER, 27, PICKED, 9},
+        {332, 29, 1, VIEW_BROWSER, 27, PICKED, 1},
+        {414, 30, 1, VIEW_BROWSER, 27, PICKED, 2},
+        {415, 15, 1, VIEW_BROWSER, 27, PICKED, 9},
+        {420, 15, 1, VIEW_BROWSER, 27, PICKED, 9},
         {420, 55, 1, VIEW_BROWSER, 27, PICKED, 13},
-        {second.high, BAND_LAST_TOP, 1, VIEW_BROWSER, 27, PICKED, 18},
-        {third.low, 20, 1, VIEW_BROWSER, 27, PICKED, 19},
-        {third.high, grid_bottom, 1, VIEW_BROWSER, 27, PICKED, 27},
+        {494, 110, 1, VIEW_BROWSER, 27, PICKED, 18},
+        {495, 20, 1, VIEW_BROWSER, 27, PICKED, 19},
+        {574, 119, 1, VIEW_BROWSER, 27, PICKED, 27},
         // Outside the grid: index 0, line 1.
-        {third.high + 1, 50, 1, VIEW_BROWSER, 27, PICKED, 0},
-        {350, BAND_FIRST_TOP - 1, 1, VIEW_BROWSER, 27, PICKED, 0},
-        {350, grid_bottom + 1, 1, VIEW_BROWSER, 27, PICKED, 0},
+        {575, 50, 1, VIEW_BROWSER, 27, PICKED, 0},
+        {600, 50, 1, VIEW_BROWSER, 27, PICKED, 0},
+        {350, 9, 1, VIEW_BROWSER, 27, PICKED, 0},
+        {350, 120, 1, VIEW_BROWSER, 27, PICKED, 0},
         {350, 125, 1, VIEW_BROWSER, 27, PICKED, 0},
         // Clicks that never pick.
-        {first.low - 1, 25, 1, VIEW_BROWSER, 27, UNTOUCHED, 0},
+        {331, 25, 1, VIEW_BROWSER, 27, UNTOUCHED, 0},
+        {331, 50, 1, VIEW_BROWSER, 27, UNTOUCHED, 0},
         {100, 115, 1, VIEW_BROWSER, 27, UNTOUCHED, 0},
         {350, 25, 0, VIEW_BROWSER, 27, UNTOUCHED, 0}, // right button or wheel
         {670, 60, 1, VIEW_PLAYER, 27, UNTOUCHED, 0},  // back button: the view has switched already
@@ -103,7 +106,7 @@ TEST_F(Pick, HitGridPicksTheLineOfItsIndex)
         {420, 55, 1, VIEW_BROWSER, 12, CLEARED, 0},
         {350, 15, 1, VIEW_BROWSER, 0, PICKED, 0},
         {350, 25, 1, VIEW_BROWSER, 0, CLEARED, 0},
-        {third.high, grid_bottom, 1, VIEW_BROWSER, 100000, PICKED, 27},
+        {574, 119, 1, VIEW_BROWSER, 100000, PICKED, 27},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "(" << c.x << ", " << c.y << ") left " << c.left_down << " view "

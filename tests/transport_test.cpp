@@ -235,8 +235,16 @@ TEST_F(TransportTest, PauseAndStopNeedTheGroupUnpaused)
     EXPECT_EQ(settled_playing(), 1);
 }
 
-TEST_F(TransportTest, ThousandPlayAndStopClicksLeaveFilesAndMemoryFlat)
+TEST_F(TransportTest, HundredPlayAndStopClicksLeaveFilesAndMemoryFlat)
 {
+    // A hundred cycles show a leak of a file or of a buffer a cycle; smaller
+    // leaks are LeakSanitizer's to find, in the sanitizer build, where
+    // resident memory means nothing.
+    if (!RESIDENT_MEMORY_MEANINGFUL) {
+        GTEST_SKIP() << "resident memory says nothing about leaks under the sanitizers";
+    }
+    constexpr int WARM_UP_CYCLES = 20;
+    constexpr int SOAK_CYCLES = 100;
     start();
     choose(&song, "long.mp3");
     auto cycle = [&]() {
@@ -244,14 +252,14 @@ TEST_F(TransportTest, ThousandPlayAndStopClicksLeaveFilesAndMemoryFlat)
         ASSERT_EQ(ui.transport, TRANSPORT_PLAYING) << audio_last_error(audio.get());
         click(HOVER_STOP);
     };
-    for (int i = 0; i < 50; ++i) {
+    for (int i = 0; i < WARM_UP_CYCLES; ++i) {
         cycle();
     }
     settled_playing();
     int fds = open_fd_count();
     long memory = resident_bytes();
     auto began = std::chrono::steady_clock::now();
-    for (int i = 0; i < 1000; ++i) {
+    for (int i = 0; i < SOAK_CYCLES; ++i) {
         cycle();
     }
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
@@ -259,11 +267,9 @@ TEST_F(TransportTest, ThousandPlayAndStopClicksLeaveFilesAndMemoryFlat)
     EXPECT_EQ(audio_sound_count(audio.get()), 0);
     EXPECT_EQ(open_fd_count(), fds);
     long growth = resident_bytes() - memory;
-    std::printf("1000 play/stop clicks in %.1f s: %d fds before and after, resident memory grew by %ld KiB\n", seconds,
-                fds, growth / 1024);
-    if (RESIDENT_MEMORY_MEANINGFUL) {
-        EXPECT_LT(growth, SOAK_MEMORY_SLACK);
-    }
+    std::printf("%d play/stop clicks in %.1f s: %d fds before and after, resident memory grew by %ld KiB\n",
+                SOAK_CYCLES, seconds, fds, growth / 1024);
+    EXPECT_LT(growth, SOAK_MEMORY_SLACK);
 }
 
 } // namespace

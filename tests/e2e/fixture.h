@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -15,21 +16,6 @@
 #include "tests/e2e/harness.h"
 #include "tests/support.h"
 #include "tests/tone.h"
-
-using Point = ScreenPoint;
-
-constexpr Point middle_of(ScreenSpan x, ScreenSpan y)
-{
-    return {(x.low + x.high) / 2, (y.low + y.high) / 2};
-}
-
-// Where the user clicks, in window pixels.
-constexpr Point PLAY = middle_of(PLAY_HOVER, ROW_BAND);
-constexpr Point PAUSE = middle_of(PAUSE_HOVER, ROW_BAND);
-constexpr Point STOP = middle_of(STOP_HOVER, ROW_BAND);
-constexpr Point OPEN = middle_of(OPEN_HOVER, ROW_BAND);
-constexpr Point BACK = middle_of(BACK_HOVER_X, BACK_HOVER_Y);
-constexpr Point AWAY = {200, 40}; // over no button in either view
 
 // A short song for the runs that need one.
 const ToneRecipe E2E_TONE = {440, 44100, 1, 3, "-b 64"};
@@ -70,7 +56,7 @@ class WholePlayer : public ::testing::Test {
         // Without a window manager the focus follows the pointer, and keys
         // go only to the focused window: focus it once for good, and let the
         // player show it is taking events.
-        focus_window(x, window);
+        focus_window(x.display, window);
         expect_hover_still_redraws();
         return window;
     }
@@ -83,15 +69,15 @@ class WholePlayer : public ::testing::Test {
         }
     }
 
-    void move_to(Point p) { move_pointer(x, player_window(x, player), p.x, p.y); }
+    void move_to(Spot spot) { move_pointer(x.display, player_window(x, player), spot); }
 
-    void click_on(Point p, int button = 1) { click_at(x, player_window(x, player), p.x, p.y, button); }
+    void click_on(Spot spot, int button = 1) { click_at(x.display, player_window(x, player), spot, button); }
 
     bool wait_for_screen(const std::function<bool(const Image&)>& condition)
     {
         return wait_until([&] {
             Image shot;
-            return screenshot(x, player_window(x, player), &shot) && condition(shot);
+            return screenshot(x.display, player_window(x, player), &shot) && condition(shot);
         });
     }
 
@@ -105,8 +91,8 @@ class WholePlayer : public ::testing::Test {
         return lines;
     }
 
-    // Clicks the list where the hit grid gives the line of this name (one of
-    // the first nine), and waits for the choice file to record it.
+    // Clicks the list where it picks the line of this name (one of the
+    // first nine), and waits for the choice file to record it.
     void pick_line_of(const std::string& name)
     {
         std::vector<std::string> lines = list_lines();
@@ -116,13 +102,9 @@ class WholePlayer : public ::testing::Test {
                 line = static_cast<int>(i) + 1;
             }
         }
-        ASSERT_TRUE(line >= 1 && line <= LIST_ROWS) << name << " is not in the first column";
-        // The first band whose index is the line number.
-        int top = BAND_FIRST_TOP;
-        while (top / LIST_ROW_HEIGHT < line) {
-            top += BAND_HEIGHT;
-        }
-        click_on({350, top + 5});
+        ASSERT_TRUE(line >= 1 && line <= static_cast<int>(std::size(LINE_SPOTS)))
+            << name << " is not in the first column";
+        click_on(LINE_SPOTS[line - 1]);
         std::string expected = "./music/" + name + "\n" + std::to_string(line);
         ASSERT_TRUE(wait_until([&] { return read_file(temp_dir + "/datest.txt") == expected; }));
     }
@@ -132,11 +114,11 @@ class WholePlayer : public ::testing::Test {
     void expect_hover_still_redraws()
     {
         Image stop_lit = load_skin_bitmap("stop_en.bmp");
-        move_to(AWAY);
+        move_to(REST_SPOT);
         EXPECT_TRUE(wait_for_screen([&](const Image& s) { return !shows_bitmap(s, stop_lit, STOP_AT.x, STOP_AT.y); }));
-        move_to(STOP);
+        move_to(STOP_SPOT);
         EXPECT_TRUE(wait_for_screen([&](const Image& s) { return shows_bitmap(s, stop_lit, STOP_AT.x, STOP_AT.y); }));
-        move_to(AWAY);
+        move_to(REST_SPOT);
     }
 
     // Escape ends the run with status 0, and the run wrote nothing. SDL's
@@ -144,7 +126,7 @@ class WholePlayer : public ::testing::Test {
     // player's.
     void quit_with_escape()
     {
-        press_key(x, player_window(x, player), "Escape");
+        press_key(x.display, player_window(x, player), "Escape");
         ASSERT_TRUE(wait_exit(&player)) << "the player did not end on Escape";
         EXPECT_EQ(player.status, 0);
         EXPECT_EQ(player_stdout(player), "");

@@ -2,8 +2,6 @@
 #include "tests/e2e/harness.h"
 
 #include <SDL.h>
-#include <X11/Xatom.h>
-#include <X11/Xutil.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -32,13 +30,6 @@ using Clock = std::chrono::steady_clock;
 
 // The key colour of the button images as 0xRRGGBB: drawn transparent.
 constexpr uint32_t KEY_COLOUR = (uint32_t{KEY_RED} << 16) | (uint32_t{KEY_GREEN} << 8) | KEY_BLUE;
-
-// A window can vanish between finding and reading it (a view switch
-// re-creates it); such errors must fail the read, not end the test program.
-int ignore_x_error(Display*, XErrorEvent*)
-{
-    return 0;
-}
 
 // A test program stopped by CTest's time limit must not leave an X server
 // or a player behind.
@@ -78,30 +69,6 @@ std::vector<char*> pointers(std::vector<std::string>* texts)
     return out;
 }
 
-// Runs a program to its end with the X server's display; returns its exit
-// status.
-int run(const XServer& server, std::vector<std::string> argv)
-{
-    std::vector<std::string> env = environment_with({{"DISPLAY", ":" + std::to_string(server.number)}});
-    std::vector<char*> args = pointers(&argv);
-    std::vector<char*> envp = pointers(&env);
-    pid_t pid = fork();
-    if (pid == 0) {
-        int null = open("/dev/null", O_WRONLY);
-        dup2(null, STDOUT_FILENO);
-        execvpe(args[0], args.data(), envp.data());
-        _exit(127);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-std::string xdotool_window(Window window)
-{
-    return std::to_string(window);
-}
-
 } // namespace
 
 bool start_xserver(XServer* server, std::string* why)
@@ -136,10 +103,9 @@ bool start_xserver(XServer* server, std::string* why)
         return false;
     }
     server->number = std::stoi(number);
-    XSetErrorHandler(ignore_x_error);
-    server->display = XOpenDisplay((":" + std::to_string(server->number)).c_str());
+    server->display = open_display(":" + std::to_string(server->number));
     if (server->display == nullptr) {
-        *why = "cannot connect to Xvfb";
+        *why = "cannot connect to Xvfb, or it has no XTest";
         return false;
     }
     return true;
@@ -198,7 +164,7 @@ void end_child(pid_t* pid)
 void stop_xserver(XServer* server)
 {
     if (server->display != nullptr) {
-        XCloseDisplay(server->display);
+        close_display(server->display);
         server->display = nullptr;
     }
     end_child(&server->pid);
@@ -325,106 +291,18 @@ bool holds_open(const Player& player, const std::string& path)
 
 Window player_window(const XServer& server, const Player& player)
 {
-    Display* display = server.display;
-    Atom pid_atom = XInternAtom(display, "_NET_WM_PID", False);
-    Window root, parent, *children = nullptr;
-    unsigned int count = 0;
-    Window found = 0;
-    XSync(display, False);
-    if (XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &count) == 0) {
-        return 0;
-    }
-    for (unsigned int i = 0; i < count && found == 0; ++i) {
-        Atom type;
-        int format;
-        unsigned long items, after;
-        unsigned char* data = nullptr;
-        if (XGetWindowProperty(display, children[i], pid_atom, 0, 1, False, XA_CARDINAL, &type, &format, &items, &after,
-                               &data) == Success &&
-            data != nullptr && items == 1) {
-            long pid = *reinterpret_cast<long*>(data);
-            XWindowAttributes attributes;
-            if (pid == player.pid && XGetWindowAttributes(display, children[i], &attributes) != 0 &&
-                attributes.map_state == IsViewable) {
-                found = children[i];
-            }
-        }
-        if (data != nullptr) {
-            XFree(data);
-        }
-    }
-    if (children != nullptr) {
-        XFree(children);
-    }
-    return found;
+    return find_window(server.display, player.pid);
 }
 
 Window wait_for_window(const XServer& server, const Player& player)
 {
-    Window window = 0;
-    wait_until([&] { return (window = player_window(server, player)) != 0; });
-    return window;
-}
-
-bool look_at(const XServer& server, Window window, WindowLook* look)
-{
-    XWindowAttributes attributes;
-    if (window == 0 || XGetWindowAttributes(server.display, window, &attributes) == 0) {
-        return false;
-    }
-    look->width = attributes.width;
-    look->height = attributes.height;
-    look->caption.clear();
-    Atom name_atom = XInternAtom(server.display, "_NET_WM_NAME", False);
-    Atom utf8 = XInternAtom(server.display, "UTF8_STRING", False);
-    Atom type;
-    int format;
-    unsigned long items, after;
-    unsigned char* data = nullptr;
-    if (XGetWindowProperty(server.display, window, name_atom, 0, 1024, False, utf8, &type, &format, &items, &after,
-                           &data) == Success &&
-        data != nullptr) {
-        look->caption.assign(reinterpret_cast<char*>(data), items);
-        XFree(data);
-    } else {
-        char* name = nullptr;
-        if (XFetchName(server.display, window, &name) != 0 && name != nullptr) {
-            look->caption = name;
-            XFree(name);
-        }
-    }
-    return true;
+    return wait_for_pid_window(server.display, player.pid);
 }
 
 bool wait_for_width(const XServer& server, const Player& player, int width, WindowLook* look)
 {
-    return wait_until([&] { return look_at(server, player_window(server, player), look) && look->width == width; });
-}
-
-bool screenshot(const XServer& server, Window window, Image* image)
-{
-    XWindowAttributes attributes;
-    if (window == 0 || XGetWindowAttributes(server.display, window, &attributes) == 0) {
-        return false;
-    }
-    XImage* shot = XGetImage(server.display, window, 0, 0, attributes.width, attributes.height, AllPlanes, ZPixmap);
-    if (shot == nullptr) {
-        return false;
-    }
-    image->width = attributes.width;
-    image->height = attributes.height;
-    image->pixels.assign(static_cast<size_t>(image->width) * image->height, 0);
-    for (int y = 0; y < image->height; ++y) {
-        for (int x = 0; x < image->width; ++x) {
-            unsigned long p = XGetPixel(shot, x, y);
-            uint32_t r = (p & shot->red_mask) >> __builtin_ctzl(shot->red_mask);
-            uint32_t g = (p & shot->green_mask) >> __builtin_ctzl(shot->green_mask);
-            uint32_t b = (p & shot->blue_mask) >> __builtin_ctzl(shot->blue_mask);
-            image->pixels[static_cast<size_t>(y) * image->width + x] = r << 16 | g << 8 | b;
-        }
-    }
-    XDestroyImage(shot);
-    return true;
+    return look_at(server.display, wait_for_pid_window(server.display, player.pid, width), look) &&
+           look->width == width;
 }
 
 Image load_skin_bitmap(const std::string& name)
@@ -474,50 +352,6 @@ bool shows_bitmap(const Image& screen, const Image& bitmap, int x0, int y0)
         }
     }
     return compared > 0;
-}
-
-void move_pointer(const XServer& server, Window window, int x, int y)
-{
-    // Not --sync: it waits for a move even when the pointer is already there.
-    // Each xdotool run ends its connection before the next starts, so the
-    // server takes the moves and clicks in order anyway.
-    run(server, {"xdotool", "mousemove", "--window", xdotool_window(window), std::to_string(x), std::to_string(y)});
-}
-
-void click(const XServer& server, int button, int repeat)
-{
-    run(server, {"xdotool", "click", "--repeat", std::to_string(repeat), "--delay", "0", std::to_string(button)});
-}
-
-void click_at(const XServer& server, Window window, int x, int y, int button)
-{
-    move_pointer(server, window, x, y);
-    click(server, button);
-}
-
-void focus_window(const XServer& server, Window window)
-{
-    run(server, {"xdotool", "windowfocus", "--sync", xdotool_window(window)});
-}
-
-void press_key(const XServer& server, Window window, const std::string& key)
-{
-    // A key sent straight to the window (XSendEvent) does not reach the
-    // player: focus the window, then type as a keyboard would.
-    run(server, {"xdotool", "windowfocus", xdotool_window(window), "key", key});
-}
-
-void send_close_request(const XServer& server, Window window)
-{
-    XEvent event = {};
-    event.xclient.type = ClientMessage;
-    event.xclient.window = window;
-    event.xclient.message_type = XInternAtom(server.display, "WM_PROTOCOLS", False);
-    event.xclient.format = 32;
-    event.xclient.data.l[0] = static_cast<long>(XInternAtom(server.display, "WM_DELETE_WINDOW", False));
-    event.xclient.data.l[1] = CurrentTime;
-    XSendEvent(server.display, window, False, NoEventMask, &event);
-    XFlush(server.display);
 }
 
 Heard listen(const std::string& audio_file, double seconds)

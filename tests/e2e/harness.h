@@ -1,18 +1,17 @@
-// Drives the real player as a person would: under its own Xvfb server, with
-// xdotool moving the pointer and clicking, Xlib reading the window back, and
-// SDL's disk audio driver recording what it plays.
+// Drives the real player as a person would: under its own Xvfb server,
+// through the X toolkit, with SDL's disk audio driver recording what it
+// plays.
 #pragma once
 
-#include <X11/Xlib.h>
 #include <sys/types.h>
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "tests/support.h"
+#include "tests/xdrive.h"
 
 // A private X server on a free display number.
 struct XServer {
@@ -70,41 +69,14 @@ bool holds_open(const Player& player, const std::string& path);
 Window player_window(const XServer& server, const Player& player);
 // Waits for the window and returns it, or 0.
 Window wait_for_window(const XServer& server, const Player& player);
-
-struct WindowLook {
-    int width = 0;
-    int height = 0;
-    std::string caption;
-};
-
-bool look_at(const XServer& server, Window window, WindowLook* look);
 // Waits until the player's window has the width given, and describes it.
 bool wait_for_width(const XServer& server, const Player& player, int width, WindowLook* look);
 
-// Pixels as 0xRRGGBB, row by row.
-struct Image {
-    int width = 0;
-    int height = 0;
-    std::vector<uint32_t> pixels;
-    uint32_t at(int x, int y) const { return pixels[static_cast<size_t>(y) * width + x]; }
-};
-
-bool screenshot(const XServer& server, Window window, Image* image);
 // A bitmap of the skin folder, read with SDL.
 Image load_skin_bitmap(const std::string& name);
 // Whether the screen shows the bitmap at (x, y) wherever the bitmap is not
 // the key colour, compared at the 16 bits per pixel the player draws in.
 bool shows_bitmap(const Image& screen, const Image& bitmap, int x, int y);
-
-// Pointer and keyboard through xdotool, at window coordinates.
-void move_pointer(const XServer& server, Window window, int x, int y);
-void click(const XServer& server, int button = 1, int repeat = 1);
-void click_at(const XServer& server, Window window, int x, int y, int button = 1);
-// Gives the window the keyboard focus for good, as a window manager would.
-void focus_window(const XServer& server, Window window);
-void press_key(const XServer& server, Window window, const std::string& key);
-// What a window manager sends when the user closes the window.
-void send_close_request(const XServer& server, Window window);
 
 // What the disk audio driver wrote most recently: the level and the pitch of
 // the left side over the last stretch of the given length.

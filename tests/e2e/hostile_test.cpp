@@ -51,14 +51,15 @@ TEST_F(WholePlayer, HostileMusicFolderNeverStopsThePlayer)
     write_file("music/tagged.mp3", tag + tone);
 
     ASSERT_NE(launch(), 0u);
-    click_on(OPEN);
+    click_on(OPEN_SPOT);
     // The name with a newline cannot be a line of the list.
     ASSERT_TRUE(wait_until([&] { return list_lines().size() == 11; }));
     std::vector<std::string> lines = list_lines();
 
-    // Every band of the first column: pick, play, stop.
-    for (int top = BAND_FIRST_TOP; top <= BAND_LAST_TOP; top += BAND_HEIGHT) {
-        int index = top / LIST_ROW_HEIGHT;
+    // Every band of the first column (10 pixels high, from y 10 to 119, the
+    // index their top divided by 12): pick, play, stop.
+    for (int top = 10; top <= 110; top += 10) {
+        int index = top / 12;
         std::string name = lines[std::max(index, 1) - 1];
         SCOPED_TRACE("line " + std::to_string(std::max(index, 1)) + ": " + name);
         bool song = name.size() >= 3 && name.compare(name.size() - 3, 3, "mp3") == 0;
@@ -67,8 +68,8 @@ TEST_F(WholePlayer, HostileMusicFolderNeverStopsThePlayer)
         click_on({350, top + 5});
         EXPECT_TRUE(wait_until([&] { return read_file("temp/datest.txt") == expected; }))
             << "choice file holds: " << read_file("temp/datest.txt");
-        click_on(PLAY);
-        click_on(STOP);
+        click_on(PLAY_SPOT);
+        click_on(STOP_SPOT);
     }
     expect_hover_still_redraws();
     quit_with_escape();
@@ -79,11 +80,11 @@ TEST_F(WholePlayer, WithoutATempFolderTheBrowserIsEmptyButAlive)
     make_tone_mp3("music/tone.mp3", E2E_TONE);
     fs::remove_all("temp");
     ASSERT_NE(launch(), 0u);
-    click_on(OPEN);
+    click_on(OPEN_SPOT);
     WindowLook look;
-    ASSERT_TRUE(wait_for_width(x, player, BROWSER_WIDTH, &look));
+    ASSERT_TRUE(wait_for_width(x, player, BROWSER_VIEW_WIDTH, &look));
     click_on({350, 15});
-    click_on(PLAY);
+    click_on(PLAY_SPOT);
     expect_hover_still_redraws();
     quit_with_escape();
     EXPECT_FALSE(fs::exists("temp")) << "the player made a folder";
@@ -111,10 +112,10 @@ TEST_F(WholePlayer, AFloodOfClicksIsWorkedThroughAndTheRunEndsCleanly)
 {
     link_shipped_music();
     ASSERT_NE(launch(), 0u);
-    move_to(OPEN);
-    click(x, 1, 300);
+    move_to(OPEN_SPOT);
+    click(x.display, 1, 300);
     WindowLook look;
-    ASSERT_TRUE(wait_for_width(x, player, BROWSER_WIDTH, &look));
+    ASSERT_TRUE(wait_for_width(x, player, BROWSER_VIEW_WIDTH, &look));
     expect_hover_still_redraws();
     quit_with_escape();
 }
@@ -144,14 +145,14 @@ TEST_F(WholePlayer, HostileTempFolderNeitherHoldsNorClobbers)
         SCOPED_TRACE(std::string("list: ") + planted_name(round.list) + ", choice: " + planted_name(round.choice));
         plant(list, round.list, outside);
         plant(choice, round.choice, outside);
-        click_on(OPEN);
+        click_on(OPEN_SPOT);
         // Read only once plain files: a test that opened a FIFO would wait
         // for good itself.
         ASSERT_TRUE(wait_until([&] { return read_plain_file(list).find("tone.mp3\n") != std::string::npos; }));
         std::vector<std::string> lines = list_lines();
         int line = static_cast<int>(std::find(lines.begin(), lines.end(), "tone.mp3") - lines.begin()) + 1;
         ASSERT_LE(line, 3);
-        click_on({350, 10 * line + 15}); // the band whose index is the line
+        click_on(LINE_SPOTS[line - 1]);
         std::string expected = "./music/tone.mp3\n" + std::to_string(line);
         EXPECT_TRUE(wait_until([&] { return read_plain_file(choice) == expected; })) << read_plain_file(choice);
         expect_hover_still_redraws();
@@ -162,7 +163,7 @@ TEST_F(WholePlayer, HostileTempFolderNeitherHoldsNorClobbers)
     fs::remove(list);
     write_file(list, "stale.mp3\n");
     fs::resize_file(list, 200 << 20);
-    click_on(OPEN);
+    click_on(OPEN_SPOT);
     EXPECT_TRUE(wait_until([&] { return fs::file_size(list) < 1000; }));
     expect_hover_still_redraws();
     EXPECT_EQ(folder_names("temp"), (std::vector<std::string>{"datest.txt", "temporaire.txt"}));
@@ -174,7 +175,7 @@ TEST_F(WholePlayer, XServerGoingAwayEndsThePlayerWithStatusOne)
     ASSERT_NE(launch(), 0u);
     // Our own connection is closed first: on a dead server closing it would
     // end the test program.
-    XCloseDisplay(x.display);
+    close_display(x.display);
     x.display = nullptr;
     kill(x.pid, SIGKILL);
     waitpid(x.pid, nullptr, 0);

@@ -11,8 +11,6 @@
 #include <vector>
 
 #include "tests/e2e/fixture.h"
-// After GoogleTest, whose names X11's macros would otherwise replace.
-#include <X11/Xutil.h>
 
 namespace fs = std::filesystem;
 
@@ -45,18 +43,6 @@ std::string desktop_value(const std::string& file, const std::string& key)
         }
     }
     return "";
-}
-
-std::string window_class(const XServer& server, Window window)
-{
-    XClassHint hint = {};
-    if (XGetClassHint(server.display, window, &hint) == 0) {
-        return "";
-    }
-    std::string name = hint.res_class != nullptr ? hint.res_class : "";
-    XFree(hint.res_name);
-    XFree(hint.res_class);
-    return name;
 }
 
 // The processes left as this program's children beside the one given. As a
@@ -152,7 +138,7 @@ class InstalledPlayer : public WholePlayer {
         Window window = wait_for_window(x, player);
         if (window != 0) {
             temp_dir = working_folder(player) + "/temp";
-            focus_window(x, window);
+            focus_window(x.display, window);
             expect_hover_still_redraws();
         }
         return window;
@@ -161,9 +147,9 @@ class InstalledPlayer : public WholePlayer {
     // Opens the browser and waits for its list to hold these names.
     void expect_listed(const std::vector<std::string>& names)
     {
-        click_on(OPEN);
+        click_on(OPEN_SPOT);
         WindowLook look;
-        EXPECT_TRUE(wait_for_width(x, player, BROWSER_WIDTH, &look));
+        EXPECT_TRUE(wait_for_width(x, player, BROWSER_VIEW_WIDTH, &look));
         EXPECT_TRUE(wait_until([&] {
             std::vector<std::string> lines = list_lines();
             return std::all_of(names.begin(), names.end(), [&](const std::string& name) {
@@ -208,7 +194,9 @@ TEST_F(InstalledPlayer, MenuEntryStartsOnTheSampleSongsAndWritesOnlyItsOwnFolder
         Window window = wait_until_ready();
         ASSERT_NE(window, 0u) << player_stderr(player);
         // Docks group the window under the entry by this.
-        EXPECT_EQ(window_class(x, window), desktop_value(desktop_file, "StartupWMClass"));
+        WindowLook look;
+        ASSERT_TRUE(look_at(x.display, window, &look));
+        EXPECT_EQ(look.class_name, desktop_value(desktop_file, "StartupWMClass"));
 
         expect_listed(SAMPLE_SONGS);
         pick_line_of("night_bus.mp3");
@@ -388,7 +376,7 @@ TEST_F(InstalledPlayer, SecondStartLeavesTheRunningPlayerAlone)
     EXPECT_EQ(read_file(temp_dir + "/temporaire.txt"), first_list);
     EXPECT_EQ(read_file(temp_dir + "/datest.txt"), first_choice);
     EXPECT_EQ(fs::read_symlink(working_folder(player) + "/music"), songs[0]);
-    click_on(BACK);
+    click_on(BACK_SPOT);
     expect_listed({"X.mp3"});
     EXPECT_EQ(read_file(temp_dir + "/temporaire.txt"), first_list);
     quit_with_escape();

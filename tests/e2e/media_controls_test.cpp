@@ -78,15 +78,15 @@ TEST_F(OnASessionBus, CallsPressTheButtonsAsClicksWould)
     // With no song chosen, play does nothing.
     playerctl("play");
     EXPECT_EQ(playerctl("status"), "Stopped");
-    click_on(OPEN);
+    click_on(OPEN_SPOT);
     ASSERT_TRUE(wait_until([&] { return list_lines().size() == 3; }));
     pick_line_of("tone.mp3");
-    click_on(BACK);
+    click_on(BACK_SPOT);
     WindowLook look;
-    ASSERT_TRUE(wait_for_width(x, player, PLAYER_WIDTH, &look));
+    ASSERT_TRUE(wait_for_width(x, player, PLAYER_VIEW_WIDTH, &look));
     // Nothing under the pointer from here on: what lights is the transport,
     // presented by the frame that handled the call.
-    move_to(AWAY);
+    move_to(REST_SPOT);
 
     struct Step {
         const char* command;
@@ -147,7 +147,7 @@ TEST_F(OnASessionBus, ShowsTheSongAndSignalsWhatClicksChange)
     };
 
     const std::string LATIN1_SHOWN = "caf\xEF\xBF\xBD.mp3"; // U+FFFD for the stray byte
-    click_on(OPEN);
+    click_on(OPEN_SPOT);
     ASSERT_TRUE(wait_until([&] { return list_lines().size() == 4; }));
     pick_line_of(LATIN1);
     EXPECT_TRUE(followed("Stopped " + LATIN1_SHOWN)) << player_stdout(follower);
@@ -157,16 +157,16 @@ TEST_F(OnASessionBus, ShowsTheSongAndSignalsWhatClicksChange)
     EXPECT_TRUE(metadata.ends_with("|" + LATIN1_SHOWN + "|" + url)) << metadata;
 
     // The window's own buttons are heard on the bus too.
-    click_on(PLAY);
+    click_on(PLAY_SPOT);
     EXPECT_TRUE(followed("Playing " + LATIN1_SHOWN)) << player_stdout(follower);
     // A song picked while one plays waits for stop and play: the bus goes
     // on naming the one that plays.
     pick_line_of(UTF8);
-    click_on(PAUSE);
+    click_on(PAUSE_SPOT);
     EXPECT_TRUE(followed("Paused " + LATIN1_SHOWN)) << player_stdout(follower);
     EXPECT_EQ(playerctl("metadata xesam:title"), LATIN1_SHOWN);
-    click_on(PLAY);
-    click_on(STOP);
+    click_on(PLAY_SPOT);
+    click_on(STOP_SPOT);
     EXPECT_TRUE(followed("Stopped " + UTF8)) << player_stdout(follower);
     EXPECT_EQ(playerctl("metadata xesam:url"),
               "file://" + std::filesystem::current_path().string() + "/music/canci%C3%B3n%202.mp3");

@@ -32,24 +32,24 @@ TEST_F(WholePlayer, OpenAndBackSwitchViewsAndTheListFollowsTheFolder)
     Window window = launch();
     ASSERT_NE(window, 0u);
     WindowLook look;
-    ASSERT_TRUE(wait_for_width(x, player, PLAYER_WIDTH, &look));
+    ASSERT_TRUE(wait_for_width(x, player, PLAYER_VIEW_WIDTH, &look));
     EXPECT_EQ(look.height, WINDOW_HEIGHT);
     EXPECT_EQ(look.caption, PLAYER_CAPTION);
 
-    click_on(OPEN);
-    ASSERT_TRUE(wait_for_width(x, player, BROWSER_WIDTH, &look));
+    click_on(OPEN_SPOT);
+    ASSERT_TRUE(wait_for_width(x, player, BROWSER_VIEW_WIDTH, &look));
     EXPECT_EQ(look.height, WINDOW_HEIGHT);
     EXPECT_EQ(look.caption, BROWSER_CAPTION);
     EXPECT_EQ(list_lines(), listed_music());
 
-    click_on(BACK);
-    ASSERT_TRUE(wait_for_width(x, player, PLAYER_WIDTH, &look));
+    click_on(BACK_SPOT);
+    ASSERT_TRUE(wait_for_width(x, player, PLAYER_VIEW_WIDTH, &look));
     EXPECT_EQ(look.caption, PLAYER_CAPTION);
 
     // Each visit to the browser reads the folder afresh.
     write_file("music/fresh.mp3", "");
-    click_on(OPEN);
-    ASSERT_TRUE(wait_for_width(x, player, BROWSER_WIDTH, &look));
+    click_on(OPEN_SPOT);
+    ASSERT_TRUE(wait_for_width(x, player, BROWSER_VIEW_WIDTH, &look));
     EXPECT_EQ(list_lines(), listed_music());
 
     quit_with_escape();
@@ -59,10 +59,10 @@ TEST_F(WholePlayer, CloseRequestEndsTheRunQuietly)
 {
     Window window = launch();
     ASSERT_NE(window, 0u);
-    click_on(OPEN);
+    click_on(OPEN_SPOT);
     WindowLook look;
-    ASSERT_TRUE(wait_for_width(x, player, BROWSER_WIDTH, &look));
-    send_close_request(x, player_window(x, player));
+    ASSERT_TRUE(wait_for_width(x, player, BROWSER_VIEW_WIDTH, &look));
+    send_close_request(x.display, player_window(x, player));
     ASSERT_TRUE(wait_exit(&player));
     EXPECT_EQ(player.status, 0);
     EXPECT_EQ(player_stdout(player), "");
@@ -72,38 +72,38 @@ TEST_F(WholePlayer, CloseRequestEndsTheRunQuietly)
 TEST_F(WholePlayer, HoverLightsTheButtonUnderThePointer)
 {
     struct Case {
-        Point pointer;
+        Spot pointer;
         const char* lit;
-        Point drawn_at;
+        ScreenPoint drawn_at;
     };
     const Case player_view[] = {
-        {PLAY, "play_en.bmp", PLAY_AT},
-        {PAUSE, "pause_en.bmp", PAUSE_AT},
-        {STOP, "stop_en.bmp", STOP_AT},
-        {OPEN, "open_en.bmp", OPEN_AT},
+        {PLAY_SPOT, "play_en.bmp", PLAY_AT},
+        {PAUSE_SPOT, "pause_en.bmp", PAUSE_AT},
+        {STOP_SPOT, "stop_en.bmp", STOP_AT},
+        {OPEN_SPOT, "open_en.bmp", OPEN_AT},
     };
     ASSERT_NE(launch(), 0u);
-    move_to(AWAY);
+    move_to(REST_SPOT);
     for (const Case& c : player_view) {
         SCOPED_TRACE(c.lit);
         Image lit = load_skin_bitmap(c.lit);
         EXPECT_TRUE(wait_for_screen([&](const Image& s) { return !shows_bitmap(s, lit, c.drawn_at.x, c.drawn_at.y); }));
         move_to(c.pointer);
         EXPECT_TRUE(wait_for_screen([&](const Image& s) { return shows_bitmap(s, lit, c.drawn_at.x, c.drawn_at.y); }));
-        move_to(AWAY);
+        move_to(REST_SPOT);
     }
 
     // The back button lights in the browser, and goes dark again.
-    click_on(OPEN);
+    click_on(OPEN_SPOT);
     WindowLook look;
-    ASSERT_TRUE(wait_for_width(x, player, BROWSER_WIDTH, &look));
+    ASSERT_TRUE(wait_for_width(x, player, BROWSER_VIEW_WIDTH, &look));
     Image back = load_skin_bitmap("back.bmp");
     Image back_lit = load_skin_bitmap("back_en.bmp");
-    move_to(AWAY);
+    move_to(REST_SPOT);
     EXPECT_TRUE(wait_for_screen([&](const Image& s) { return shows_bitmap(s, back, BACK_AT.x, BACK_AT.y); }));
-    move_to(BACK);
+    move_to(BACK_SPOT);
     EXPECT_TRUE(wait_for_screen([&](const Image& s) { return shows_bitmap(s, back_lit, BACK_AT.x, BACK_AT.y); }));
-    move_to(AWAY);
+    move_to(REST_SPOT);
     EXPECT_TRUE(wait_for_screen([&](const Image& s) { return shows_bitmap(s, back, BACK_AT.x, BACK_AT.y); }));
     // The open button stays lit while the browser is shown.
     Image open_lit = load_skin_bitmap("open_en.bmp");
@@ -122,12 +122,12 @@ TEST_F(WholePlayer, ClicksOnTheListPickSongsThroughTheHitGrid)
     }
     write_file("music/" + std::string(80, 'L') + ".mp3", "");
     ASSERT_NE(launch(), 0u);
-    click_on(OPEN);
+    click_on(OPEN_SPOT);
     ASSERT_TRUE(wait_until([&] { return list_lines().size() == 16; }));
     std::vector<std::string> lines = list_lines();
 
     struct Case {
-        Point click;
+        Spot click;
         int index;
         int line;
     };
@@ -155,12 +155,12 @@ TEST_F(WholePlayer, PlayPausePlayStopIsHeardAndShown)
     const double TONE_HZ = 660;
     make_tone_mp3("music/tone.mp3", {TONE_HZ, 44100, 1, 30, "-b 64"});
     ASSERT_NE(launch("sound.raw"), 0u);
-    click_on(OPEN);
+    click_on(OPEN_SPOT);
     ASSERT_TRUE(wait_until([&] { return list_lines().size() == 3; }));
     pick_line_of("tone.mp3");
-    click_on(BACK);
+    click_on(BACK_SPOT);
     WindowLook look;
-    ASSERT_TRUE(wait_for_width(x, player, PLAYER_WIDTH, &look));
+    ASSERT_TRUE(wait_for_width(x, player, PLAYER_VIEW_WIDTH, &look));
 
     Image play_lit = load_skin_bitmap("play_en.bmp");
     Image pause_lit = load_skin_bitmap("pause_en.bmp");
@@ -176,28 +176,28 @@ TEST_F(WholePlayer, PlayPausePlayStopIsHeardAndShown)
     // As a user who takes a moment: the start-up check's device has closed,
     // so play opens one afresh.
     ASSERT_TRUE(wait_until([&] { return !holds_open(player, player.audio_file); }));
-    click_on(PLAY);
+    click_on(PLAY_SPOT);
     EXPECT_TRUE(wait_until(tone)) << "heard " << listen(player.audio_file, 0.2).hz << " Hz";
-    move_to(AWAY);
+    move_to(REST_SPOT);
     EXPECT_TRUE(wait_for_screen([&](const Image& s) { return shows_bitmap(s, play_lit, PLAY_AT.x, PLAY_AT.y); }));
 
-    click_on(PAUSE);
+    click_on(PAUSE_SPOT);
     EXPECT_TRUE(wait_until(silence));
-    move_to(AWAY);
+    move_to(REST_SPOT);
     EXPECT_TRUE(wait_for_screen([&](const Image& s) {
         return shows_bitmap(s, play_lit, PLAY_AT.x, PLAY_AT.y) && shows_bitmap(s, pause_lit, PAUSE_AT.x, PAUSE_AT.y);
     }));
 
-    click_on(PLAY);
+    click_on(PLAY_SPOT);
     EXPECT_TRUE(wait_until(tone));
-    move_to(AWAY);
+    move_to(REST_SPOT);
     EXPECT_TRUE(wait_for_screen([&](const Image& s) {
         return shows_bitmap(s, play_lit, PLAY_AT.x, PLAY_AT.y) && !shows_bitmap(s, pause_lit, PAUSE_AT.x, PAUSE_AT.y);
     }));
 
-    click_on(STOP);
+    click_on(STOP_SPOT);
     EXPECT_TRUE(wait_until(silence));
-    move_to(AWAY);
+    move_to(REST_SPOT);
     EXPECT_TRUE(wait_for_screen([&](const Image& s) { return !shows_bitmap(s, play_lit, PLAY_AT.x, PLAY_AT.y); }));
 
     quit_with_escape();

@@ -70,34 +70,34 @@ TEST_F(OnASoundServer, StreamOpenOnlyWhileSomethingSoundsAndEveryClickHeardRight
     ASSERT_NE(launch(), 0u);
     // The start-up check of the device leaves nothing open.
     EXPECT_TRUE(wait_until([&] { return streams() == 0; })) << streams() << " streams open at rest";
-    click_on(OPEN);
+    click_on(OPEN_SPOT);
     ASSERT_TRUE(wait_until([&] { return list_lines().size() == 3; }));
     pick_line_of("song.mp3");
-    click_on(BACK);
+    click_on(BACK_SPOT);
     WindowLook look;
-    ASSERT_TRUE(wait_for_width(x, player, 300, &look));
+    ASSERT_TRUE(wait_for_width(x, player, PLAYER_VIEW_WIDTH, &look));
     EXPECT_EQ(streams(), 0) << "a stream was open before anything played";
 
-    click_on(PLAY);
+    click_on(PLAY_SPOT);
     EXPECT_TRUE(wait_until([&] { return streams() == 1; }));
     double hz = first_pitch_heard();
     EXPECT_TRUE(near(hz, FIRST_HZ)) << "the song began at " << hz << " Hz";
     EXPECT_TRUE(wait_until([&] { return near(monitor(server, 0.25).hz, THEN_HZ); })) << "the second part never came";
 
-    click_on(PAUSE);
+    click_on(PAUSE_SPOT);
     EXPECT_TRUE(wait_until([&] { return silent(); })) << "still sounding after pause";
     EXPECT_TRUE(wait_until([&] { return streams() == 0; })) << "the stream stayed open while paused";
 
-    click_on(PLAY);
+    click_on(PLAY_SPOT);
     EXPECT_TRUE(wait_until([&] { return streams() == 1; }));
     hz = first_pitch_heard();
     EXPECT_TRUE(near(hz, THEN_HZ)) << "resumed at " << hz << " Hz, not where it paused";
 
-    click_on(STOP);
+    click_on(STOP_SPOT);
     EXPECT_TRUE(wait_until([&] { return silent(); })) << "still sounding after stop";
     EXPECT_TRUE(wait_until([&] { return streams() == 0; })) << "the stream stayed open after stop";
 
-    click_on(PLAY);
+    click_on(PLAY_SPOT);
     EXPECT_TRUE(wait_until([&] { return streams() == 1; }));
     hz = first_pitch_heard();
     EXPECT_TRUE(near(hz, FIRST_HZ)) << "played again from " << hz << " Hz, not from the start";

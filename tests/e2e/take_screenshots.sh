@@ -6,7 +6,10 @@
 #   tests/e2e/take_screenshots.sh [BUILD_DIR]   (default: build)
 set -eu
 root=$(cd "$(dirname "$0")/../.." && pwd)
-player="$(cd "${1:-$root/build}" && pwd)/klamor"
+build="$(cd "${1:-$root/build}" && pwd)"
+player="$build/klamor"
+# Finds the window and clicks as a person would: the tests' X toolkit.
+xprobe="$build/tests/xprobe"
 work=$(mktemp -d)
 xvfb_pid=""
 player_pid=""
@@ -35,43 +38,26 @@ export DISPLAY=":$number"
 (cd "$work" && SDL_VIDEODRIVER=x11 SDL_AUDIODRIVER=dummy exec "$player") &
 player_pid=$!
 
-wait_for() { # command... : retries for up to 20 s
-    tries=0
-    until "$@" >/dev/null 2>&1; do
-        tries=$((tries + 1))
-        [ "$tries" -lt 200 ] || { echo "gave up waiting for: $*" >&2; exit 1; }
-        sleep 0.1
-    done
-}
-wait_for xdotool search --pid "$player_pid"
-window=$(xdotool search --pid "$player_pid" | head -n 1)
-# Focus once for good: SDL ignores a click that closely follows a focus change.
-xdotool windowfocus "$window"
-xdotool mousemove --window "$window" 200 40
-sleep 0.5
-import -window "$window" "$root/docs/player.png"
-
-# Clicks open, waits for the browser, and photographs it into docs/$1.
-shoot_browser() {
-    xdotool mousemove --window "$window" 112 115
-    sleep 0.3
-    xdotool click 1
-    wait_for sh -c "xwininfo -id $window | grep -q 'Width: 700'"
-    xdotool mousemove --window "$window" 200 40
+# Photographs the window, once the view named is shown and the pointer rests
+# over no button, into docs/$2.
+shoot() {
+    window=$("$xprobe" window "$player_pid" "$1")
+    "$xprobe" move "$player_pid" rest
     sleep 0.5
-    import -window "$window" "$root/docs/$1"
+    import -window "$window" "$root/docs/$2"
 }
-shoot_browser browser.png
+shoot player player.png
+"$xprobe" click "$player_pid" open
+shoot browser browser.png
 
 # Back to the player, a folder of names from around the world, open again.
-xdotool mousemove --window "$window" 670 80
-sleep 0.3
-xdotool click 1
-wait_for sh -c "xwininfo -id $window | grep -q 'Width: 300'"
+"$xprobe" click "$player_pid" back
+"$xprobe" wait "$player_pid" player
 rm "$work"/music/*
 for name in "Björk - Jóga" "Ñandú" "Sơn Tùng" "Ελλάδα" "Ήλιος" "Звезда" "Кино" "Весна" \
     "周杰伦" "晴天" "月亮代表" "丸の内" "ヒカル" "さくら" "봄날" "아이유" "좋은 날"; do
     : > "$work/music/$name.mp3"
 done
-shoot_browser browser_scripts.png
+"$xprobe" click "$player_pid" open
+shoot browser browser_scripts.png
 echo "wrote docs/player.png, docs/browser.png and docs/browser_scripts.png"

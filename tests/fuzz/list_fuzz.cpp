@@ -2,6 +2,7 @@
 // from at every place of the hit grid.
 #include <SDL.h>
 #include <SDL_ttf.h>
+#include <fcntl.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -29,6 +30,12 @@ struct Bench {
     SkinSet skin;
     Layout layout;
     TTF_Font* font;
+    // The player reads and writes its working files relative to the working
+    // directory: each input runs in a scratch folder, and libFuzzer, which
+    // reads the corpus and writes what it finds relative to where it was
+    // started, is given that back after each.
+    int scratch;
+    int started_in;
 };
 
 Bench* bench()
@@ -43,12 +50,17 @@ Bench* bench()
         if (made_folder == nullptr) {
             made_folder = mkdtemp(fallback);
         }
-        if (made_folder == nullptr || chdir(made_folder) != 0 || mkdir("temp", 0755) != 0) {
+        if (made_folder == nullptr || mkdir((std::string(made_folder) + "/temp").c_str(), 0755) != 0) {
             std::abort();
         }
         static std::string to_remove = made_folder;
         std::atexit([] { std::filesystem::remove_all(to_remove); });
         auto* b = new Bench{};
+        b->scratch = open(made_folder, O_RDONLY | O_DIRECTORY);
+        b->started_in = open(".", O_RDONLY | O_DIRECTORY);
+        if (b->scratch < 0 || b->started_in < 0) {
+            std::abort();
+        }
         if (SDL_Init(SDL_INIT_VIDEO) < 0 || TTF_Init() < 0) {
             std::abort();
         }
@@ -74,9 +86,43 @@ void check(bool holds, const char* what)
 
 } // namespace
 
+// libFuzzer writes the input that broke a run to the artifact prefix or
+// path, relative to the working directory of the moment, the scratch folder
+// while an input runs: made absolute here, before libFuzzer reads its flags,
+// and by default where it was started, it lands where libFuzzer says.
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
+{
+    static std::vector<std::string> flags;
+    static std::vector<char*> pointers;
+    const std::string started_in = std::filesystem::current_path().string() + "/";
+    const std::string prefix = "-artifact_prefix=";
+    bool prefix_given = false;
+    for (int i = 0; i < *argc; ++i) {
+        std::string flag = (*argv)[i];
+        for (const std::string& name : {prefix, std::string("-exact_artifact_path=")}) {
+            if (flag.starts_with(name) && !flag.starts_with(name + "/")) {
+                flag = name + started_in + flag.substr(name.size());
+            }
+        }
+        prefix_given = prefix_given || flag.starts_with(prefix);
+        flags.push_back(flag);
+    }
+    if (!prefix_given) {
+        flags.push_back(prefix + started_in);
+    }
+    for (std::string& flag : flags) {
+        pointers.push_back(flag.data());
+    }
+    pointers.push_back(nullptr);
+    *argc = static_cast<int>(flags.size());
+    *argv = pointers.data();
+    return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     Bench* b = bench();
+    check(fchdir(b->scratch) == 0, "in the scratch folder");
     FILE* list = std::fopen(LIST_FILE_PATH, "wb");
     check(list != nullptr && std::fwrite(data, 1, size, list) == size && std::fclose(list) == 0, "list written");
 
@@ -113,5 +159,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             check(*name == '\0' || is_mp3_path(song.text), "song is an mp3 or none");
         }
     }
+    check(fchdir(b->started_in) == 0, "back where the fuzzer started");
     return 0;
 }
