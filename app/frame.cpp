@@ -65,6 +65,7 @@ void stop_player(PlayerRecords* p)
 {
     close_list_font(p->font);
     p->font = nullptr;
+    free_skin(&p->skin);
     stop_display();
     audio_system_close(&p->audio);
 }

@@ -30,5 +30,5 @@ bool start_player(PlayerRecords* player, char* error, int error_size);
 // One pass of the frame loop. Returns false when the frame could not be
 // drawn; error then says why.
 bool run_frame(PlayerRecords* player, char* error, int error_size);
-// Closes the font, the display and the audio engine, in that order.
+// Closes the font, the skin, the display and the audio engine, in that order.
 void stop_player(PlayerRecords* player);

@@ -27,16 +27,6 @@ constexpr ScreenPoint LAYOUT_POSITIONS[LAYOUT_ENTRY_COUNT] = {
     PLAYER_BG_AT, BROWSER_BG_AT, PLAY_AT, PAUSE_AT, STOP_AT, OPEN_AT, BACK_AT, LIST_HOME,
 };
 
-void free_loaded(SkinSet* skin)
-{
-    for (int slot = 0; slot < SKIN_SLOT_COUNT; ++slot) {
-        if (skin->slots[slot] != nullptr) {
-            SDL_FreeSurface(skin->slots[slot]);
-            skin->slots[slot] = nullptr;
-        }
-    }
-}
-
 bool load_bitmaps(SkinSet* skin, char* error, int error_size)
 {
     for (int slot = 0; slot < SKIN_FILE_COUNT; ++slot) {
@@ -44,7 +34,7 @@ bool load_bitmaps(SkinSet* skin, char* error, int error_size)
         SDL_Surface* image = file != nullptr ? SDL_LoadBMP_RW(file, 1) : nullptr;
         if (image == nullptr) {
             std::snprintf(error, error_size, "cannot load %s: %s", SKIN_FILES[slot], SDL_GetError());
-            free_loaded(skin);
+            free_skin(skin);
             return false;
         }
         skin->slots[slot] = image;
@@ -75,4 +65,15 @@ bool load_skin(SkinSet* skin, Layout* layout, char* error, int error_size)
                                             static_cast<Sint16>(LAYOUT_POSITIONS[entry].y), 0, 0};
     }
     return true;
+}
+
+void free_skin(SkinSet* skin)
+{
+    for (SDL_Surface*& image : skin->slots) {
+        // The screen belongs to SDL.
+        if (image != nullptr && image != SDL_GetVideoSurface()) {
+            SDL_FreeSurface(image);
+        }
+        image = nullptr;
+    }
 }

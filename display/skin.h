@@ -50,3 +50,5 @@ struct Layout {
 // the layout; SDL's video must be up. On failure writes one line naming what
 // failed into error and returns false, with nothing loaded.
 bool load_skin(SkinSet* skin, Layout* layout, char* error, int error_size);
+// Frees the bitmaps; the screen stays SDL's. Before SDL shuts down.
+void free_skin(SkinSet* skin);

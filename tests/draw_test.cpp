@@ -55,12 +55,8 @@ class DrawTest : public ::testing::Test {
     }
     void TearDown() override
     {
-        for (int slot = SLOT_DRUMBLE_BG; slot < SKIN_SLOT_COUNT; ++slot) {
-            if (skin_.slots[slot] != nullptr) {
-                SDL_FreeSurface(skin_.slots[slot]);
-            }
-        }
         close_list_font(font_);
+        free_skin(&skin_);
         stop_display();
         leave_scratch_dir(dir_);
     }

@@ -17,16 +17,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-void release_skin(SkinSet* skin)
-{
-    for (SDL_Surface*& slot : skin->slots) {
-        if (slot != nullptr) {
-            SDL_FreeSurface(slot);
-            slot = nullptr;
-        }
-    }
-}
-
 struct PixelRgb {
     Uint8 r, g, b;
     bool operator==(const PixelRgb&) const = default;
@@ -55,7 +45,7 @@ class SkinTest : public ::testing::Test {
     }
     void TearDown() override
     {
-        release_skin(&skin_);
+        free_skin(&skin_);
         stop_display();
         leave_scratch_dir(dir_);
     }
