@@ -10,7 +10,7 @@ FUZZ_SECONDS := 180
 JOBS := $(shell nproc)
 
 PACKAGES := build-essential cmake pkg-config \
-	libsdl1.2-compat-dev libsdl-ttf2.0-dev libmpg123-dev libsoxr-dev \
+	libsdl1.2-compat-dev libsdl-ttf2.0-dev libmpg123-dev libsoxr-dev libpulse-dev \
 	googletest libgtest-dev libbenchmark-dev \
 	libx11-dev libpng-dev lame mpg123 xvfb xdotool x11-utils imagemagick \
 	fonts-quicksand pulseaudio pulseaudio-utils

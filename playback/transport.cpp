@@ -29,12 +29,18 @@ bool start_song(AudioSystem* audio, const SongPath* song)
 
 void update_transport(UiState* ui, AudioSystem* audio, const SongPath* song)
 {
+    // One reading of the pause flag per frame serves every row below.
+    AudioGroup* group = audio_master_group(audio);
+    bool paused = audio_group_paused(group);
+    if (ui->transport == TRANSPORT_PLAYING && paused) {
+        // The engine paused by itself: the sound server went away or stalled.
+        // The buttons show it, and play resumes where the listener was.
+        ui->transport = TRANSPORT_PAUSED;
+        ui->redraw = REDRAW_DUE;
+    }
     if (ui->clicked != 1) {
         return;
     }
-    // One reading of the pause flag per click serves every row below.
-    AudioGroup* group = audio_master_group(audio);
-    bool paused = audio_group_paused(group);
 
     if (ui->transport == TRANSPORT_STOPPED && ui->hover_button == HOVER_PLAY) {
         // Playing is shown only when the song really started.
