@@ -1,9 +1,9 @@
 // The engine's own output on the desktop's sound server, through libpulse:
 // PulseAudio, or PipeWire's pulse server. The server is asked to hold half a
-// second, so that it wakes and asks for more only a few times a second; a
-// pause, a resume, a stop or a play is still heard at once, because the
-// output writes the mix again from just past what the listener hears (the
-// server takes back what it held; history.h keeps what to write).
+// second, and asks for more a few times a second; a pause, a resume, a stop
+// or a play is still heard at once, because the output writes the mix again
+// from just past what the listener hears (the server takes back what it
+// held; history.h keeps what to write).
 //
 // Nothing here waits on the server: connecting, opening and closing are
 // asked for and happen on libpulse's mainloop thread as the server answers.
@@ -26,10 +26,8 @@ struct pa_stream;
 struct AudioSystem;
 struct AudioOutput;
 
-// What the server is asked to hold, and how much it asks for at a time: at
-// twice the request the server can wake as seldom as it likes.
+// What the server is asked to hold.
 constexpr int PULSE_BUFFER_MS = 500;
-constexpr int PULSE_REQUEST_MS = 125;
 // Room for the song's name the desktop shows for the stream.
 constexpr int PULSE_NAME_SIZE = 256;
 
@@ -39,7 +37,9 @@ struct PulseOutput {
     pa_threaded_mainloop* mainloop;
     pa_context* context;
     pa_stream* stream;
-    bool stream_wanted;         // made as soon as the connection is ready
+    bool stream_wanted;         // made as soon as the server has said what it is
+    bool server_known;          // the server has said what it is
+    bool on_pipewire;           // and it is PipeWire's pulse server
     int64_t rewrite_end;        // while held: the mix is written again up to here
     bool rewriting;             // while held: the mix was wound back
     char name[PULSE_NAME_SIZE]; // the media name of the stream
