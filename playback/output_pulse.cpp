@@ -129,10 +129,12 @@ void write_mix(AudioSystem* audio, int64_t frames, pa_seek_mode_t seek, int64_t 
     }
 }
 
-void on_timing(pa_stream*, int success, void* userdata)
+void on_timing(pa_stream* stream, int success, void* userdata)
 {
-    if (success != 0) {
-        note_heard(static_cast<AudioSystem*>(userdata));
+    AudioSystem* audio = static_cast<AudioSystem*>(userdata);
+    // An answer about a stream since closed tells nothing.
+    if (success != 0 && stream == audio->pulse.stream) {
+        note_heard(audio);
     }
 }
 
@@ -210,10 +212,13 @@ void open_stream(AudioSystem* audio)
     }
 }
 
-void on_server_info(pa_context*, const pa_server_info* info, void* userdata)
+void on_server_info(pa_context* context, const pa_server_info* info, void* userdata)
 {
     AudioSystem* audio = static_cast<AudioSystem*>(userdata);
     PulseOutput* p = &audio->pulse;
+    if (context != p->context) {
+        return;
+    }
     p->server_known = true;
     p->on_pipewire = info != nullptr && info->server_name != nullptr && std::strstr(info->server_name, "PipeWire");
     if (p->stream_wanted && p->stream == nullptr) {
