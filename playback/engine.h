@@ -13,8 +13,10 @@
 //   callback       mixes from the rings (mixer.h): SDL's audio thread, or
 //                  libpulse's mainloop thread when the server asks for more;
 //                  owns AudioCallback and AudioHistory. The caller takes that
-//                  part over only while it holds the output (output_hold), as
-//                  SDL's lock or the mainloop's lock keeps the callback out.
+//                  part over only while it holds the sound server's output
+//                  (output_hold), whose mainloop lock keeps the callback out;
+//                  with SDL's device it touches only a slot's fade, before
+//                  the slot's state lets the callback see it.
 //   libpulse's     runs the sound server's callbacks: the mix, and what the
 //   mainloop       server says about the connection and the stream; touches
 //                  PulseOutput only under the mainloop's lock
@@ -22,7 +24,9 @@
 // afterwards. The rest is shared through atomics: the group's pause flag, the
 // output's state, and each sound's state, whose table below says who may
 // move it on and so who may touch the sound's decoder. The callback never
-// waits on a lock.
+// waits on a lock; libpulse's thread may wait for the caller's hold, which
+// lasts as long as writing half a second of the mix again takes, while the
+// server plays from what it holds.
 //
 // The output is open only while something sounds: a sound server serves an
 // open stream whether it carries music or silence, so an idle player that
