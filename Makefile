@@ -16,7 +16,7 @@ CLASSIC_SDL_PACKAGES := libasound2 libcaca0 libpulse0 libx11-6 libxext6
 # playerctl; dbus-x11 brings the X11 autolaunch a desktop has, which the
 # player must never set off.
 PACKAGES := build-essential cmake pkg-config \
-	libsdl1.2-compat-dev libsdl-ttf2.0-dev libmpg123-dev libsoxr-dev libsystemd-dev \
+	libsdl1.2-compat-dev libsdl-ttf2.0-dev libmpg123-dev libsoxr-dev libpulse-dev libsystemd-dev \
 	googletest libgtest-dev libbenchmark-dev \
 	libx11-dev libxtst-dev libpng-dev lame mpg123 xvfb imagemagick \
 	fonts-quicksand pulseaudio pulseaudio-utils \

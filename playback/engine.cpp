@@ -9,13 +9,15 @@
 #include <chrono>
 #include <climits>
 #include <cstdio>
+#include <cstring>
 
-#include "playback/device.h"
+#include "playback/history.h"
+#include "playback/output.h"
 #include "playback/streamer.h"
 
 namespace {
 
-// What the player asks SDL for; whatever SDL grants is used as it is.
+// What the player asks its output for; whatever SDL grants is used as it is.
 constexpr int REQUESTED_RATE = 48000;
 constexpr int REQUESTED_CHANNELS = 2;
 // Pause, resume and stop fade over 5 ms: short enough to feel immediate,
@@ -26,9 +28,9 @@ constexpr int FADE_MS = 5;
 // once when it opens (an ALSA device with several periods takes them all),
 // the song starts whole before the streaming thread first looks at it.
 constexpr int AHEAD_MS = 600;
-// Quiet output written after the last sound before the device closes: what
-// the device and the sound server still hold is heard out first, so the
-// fade is never cut, and a quick pause and play keeps the device.
+// Quiet output heard after the last sound before the output closes: what
+// SDL's device and the sound server still hold is heard out first, so the
+// fade is never cut, and a quick pause and play keeps the output.
 constexpr int LINGER_MS = 500;
 // How long a create waits for a fading-out stream to give back its slot.
 // Only a burst of play and stop clicks faster than the device's buffer
@@ -109,7 +111,9 @@ void stop_oldest(AudioSystem* audio)
         }
         // Fails only when the stream ended by itself meanwhile; look again.
         int expected = SOUND_PLAYING;
-        audio->sounds[oldest].state.compare_exchange_strong(expected, SOUND_STOPPING, std::memory_order_acq_rel);
+        if (audio->sounds[oldest].state.compare_exchange_strong(expected, SOUND_STOPPING, std::memory_order_acq_rel)) {
+            audio->sounds[oldest].stopped.store(true, std::memory_order_release);
+        }
     }
 }
 
@@ -140,6 +144,8 @@ bool start_engine(AudioSystem* audio, int channel_count, const AudioOutput* outp
     config->linger_frames = output->rate * LINGER_MS / 1000;
     config->threaded = threaded;
     audio->device.quiet_frames.store(INT_MAX / 2);
+    audio->callback.quiet_frames = INT_MAX / 2;
+    history_clear(audio);
     audio->caller.play_count = 0;
     audio->callback.group_gain = 1.0f;
     audio->master.paused.store(false);
@@ -186,7 +192,8 @@ bool audio_system_start(AudioSystem* audio, int channel_count, const AudioOutput
     if (refuse_restart(audio, error, error_size)) {
         return false;
     }
-    audio->config.uses_device = false;
+    audio->config.output_kind = OUTPUT_CALLER;
+    audio->config.keeps_history = false;
     return start_engine(audio, channel_count, output, streaming_thread, error, error_size);
 }
 
@@ -195,23 +202,22 @@ bool audio_system_init(AudioSystem* audio, int channel_count, char* error, int e
     if (refuse_restart(audio, error, error_size)) {
         return false;
     }
-    // Opened to learn that there is a device and what it plays; later opens
-    // ask for exactly this. It then stays open and closes as any quiet
-    // device does: closing waits for SDL to drain two buffers, time better
-    // spent after the window shows than before; and a stream closed while
-    // the sound server is still setting it up held the caller for seconds.
+    // SDL's device is opened to learn that there is one and what it plays;
+    // later opens ask for exactly this. It then stays open and closes as any
+    // quiet device does: closing waits for SDL to drain two buffers, time
+    // better spent after the window shows than before; and a stream closed
+    // while the sound server is still setting it up held the caller for
+    // seconds. The sound server's output opens nothing yet.
     AudioOutput wanted = {REQUESTED_RATE, REQUESTED_CHANNELS, AUDIO_S16SYS};
     AudioOutput output = {};
-    if (!device_probe(audio, &wanted, &output, error, error_size)) {
+    if (!output_probe(audio, &wanted, &output, error, error_size)) {
         return false;
     }
-    audio->config.uses_device = true;
     if (!start_engine(audio, channel_count, &output, true, error, error_size)) {
-        device_close(audio);
-        audio->config.uses_device = false;
+        output_close(audio);
         return false;
     }
-    device_start(audio);
+    output_begin(audio);
     return true;
 }
 
@@ -221,7 +227,7 @@ void audio_system_close(AudioSystem* audio)
         return;
     }
     // The callback stops before the streams go.
-    device_close(audio);
+    output_close(audio);
     streamer_stop(audio);
     audio->config.threaded = false;
     if (audio->caller.running) {
@@ -229,7 +235,6 @@ void audio_system_close(AudioSystem* audio)
             sound_release(&sound);
         }
     }
-    audio->config.uses_device = false;
     audio->caller.running = false;
 }
 
@@ -248,6 +253,8 @@ AudioSound* audio_create_stream(AudioSystem* audio, const char* path)
         sound->state.store(SOUND_FREE, std::memory_order_release);
         return nullptr;
     }
+    const char* slash = std::strrchr(path, '/');
+    std::snprintf(sound->name, sizeof sound->name, "%s", slash != nullptr ? slash + 1 : path);
     sound->state.store(SOUND_OPEN, std::memory_order_release);
     return sound;
 }
@@ -264,13 +271,16 @@ bool audio_play_sound(AudioSystem* audio, AudioSound* sound)
         decoder_close(&sound->decoder);
         sound->fully_fed.store(true, std::memory_order_release);
     }
-    if (!device_ensure_open(audio)) {
+    if (!output_start(audio, sound->name)) {
         return false;
     }
+    output_hold(audio);
     stop_oldest(audio);
     audio->callback.fade[slot] = 1.0f;
     audio->caller.started[slot] = ++audio->caller.play_count;
+    sound->stopped.store(false, std::memory_order_relaxed);
     sound->state.store(SOUND_PLAYING, std::memory_order_release);
+    output_release(audio);
     if (audio->config.threaded) {
         streamer_wake(audio);
     }
@@ -301,12 +311,17 @@ bool audio_group_set_paused(AudioGroup* group, bool paused)
         return false;
     }
     AudioSystem* audio = group->system;
-    if (!paused && audio != nullptr && audio->caller.running && count_in_state(audio, SOUND_PLAYING) > 0 &&
-        !device_ensure_open(audio)) {
+    if (audio == nullptr || !audio->caller.running) {
+        group->paused.store(paused, std::memory_order_release);
+        return true;
+    }
+    if (!paused && count_in_state(audio, SOUND_PLAYING) > 0 && !output_start(audio, nullptr)) {
         return false;
     }
+    output_hold(audio);
     group->paused.store(paused, std::memory_order_release);
-    if (audio != nullptr && audio->config.threaded) {
+    output_release(audio);
+    if (audio->config.threaded) {
         streamer_wake(audio);
     }
     return true;
@@ -318,13 +333,22 @@ void audio_group_stop(AudioGroup* group)
         return;
     }
     AudioSystem* audio = group->system;
-    // With the device closed (everything paused and silent) no callback runs
-    // to fade the streams out: they end at once, unheard.
-    bool faded = !audio->config.uses_device || audio->device.open.load(std::memory_order_relaxed);
+    if (!audio->caller.running) {
+        return;
+    }
+    output_hold(audio);
+    // With the output closed (everything paused and silent), or not yet
+    // connected, no callback runs to fade the streams out: they end at once,
+    // unheard.
+    bool faded = output_mixing(audio);
     for (AudioSound& sound : audio->sounds) {
         int expected = SOUND_PLAYING;
-        sound.state.compare_exchange_strong(expected, faded ? SOUND_STOPPING : SOUND_DONE, std::memory_order_acq_rel);
+        if (sound.state.compare_exchange_strong(expected, faded ? SOUND_STOPPING : SOUND_DONE,
+                                                std::memory_order_acq_rel)) {
+            sound.stopped.store(true, std::memory_order_release);
+        }
     }
+    output_release(audio);
     if (audio->config.threaded) {
         streamer_wake(audio);
     }
@@ -332,13 +356,13 @@ void audio_group_stop(AudioGroup* group)
 
 int audio_notify_fd(const AudioSystem* audio)
 {
-    return audio == nullptr || !audio->config.uses_device ? -1 : audio->device.notify_fd;
+    return audio == nullptr ? -1 : output_notify_fd(audio);
 }
 
 void audio_settle_device(AudioSystem* audio)
 {
-    if (audio != nullptr) {
-        device_settle(audio);
+    if (audio != nullptr && audio->caller.running) {
+        output_settle(audio);
     }
 }
 

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "playback/history.h"
 #include "playback/mixer.h"
 
 namespace {
@@ -104,8 +105,16 @@ int group_gains(const AudioGroup* group, AudioCallback* mixing, int frames, floa
     return live;
 }
 
+void end_sound(AudioSound* sound, int64_t chunk_start)
+{
+    sound->done_at.store(chunk_start, std::memory_order_relaxed);
+    sound->state.store(SOUND_DONE, std::memory_order_release);
+}
+
 // Returns whether the sound was on a channel and the group let it be heard.
-bool mix_sound(AudioSound* sound, float* fade_of_sound, AudioCallback* mixing, int live, float step)
+// A sound that ends is noted as ending in the chunk starting at chunk_start.
+bool mix_sound(AudioSound* sound, float* fade_of_sound, AudioCallback* mixing, int live, float step,
+               int64_t chunk_start)
 {
     int state = sound->state.load(std::memory_order_acquire);
     if (state != SOUND_PLAYING && state != SOUND_STOPPING) {
@@ -120,7 +129,7 @@ bool mix_sound(AudioSound* sound, float* fade_of_sound, AudioCallback* mixing, i
     int left = stopping ? static_cast<int>(std::ceil(*fade_of_sound / step - 0.001f)) : live;
     if (stopping && (left <= 0 || live == 0)) {
         // Faded out already, or the group is paused and this is silent.
-        sound->state.store(SOUND_DONE, std::memory_order_release);
+        end_sound(sound, chunk_start);
         return false;
     }
     int wanted = std::min(live, left);
@@ -137,9 +146,10 @@ bool mix_sound(AudioSound* sound, float* fade_of_sound, AudioCallback* mixing, i
     *fade_of_sound = fade;
     if (stopping && (got == left || got < wanted)) {
         // Faded out, or nothing left to play.
-        sound->state.store(SOUND_DONE, std::memory_order_release);
+        end_sound(sound, chunk_start);
     } else if (!stopping && fed && got < wanted) {
         // A stop may have come in meanwhile; then the next pass ends it.
+        sound->done_at.store(chunk_start, std::memory_order_relaxed);
         int expected = SOUND_PLAYING;
         sound->state.compare_exchange_strong(expected, SOUND_DONE, std::memory_order_acq_rel);
     }
@@ -160,21 +170,37 @@ void audio_mix(AudioSystem* audio, uint8_t* out, int bytes)
     int frame_bytes = sample_bytes(format) * output->channels;
     int frames = bytes / frame_bytes;
     float step = 1.0f / static_cast<float>(audio->config.fade_frames);
-    int quiet = audio->device.quiet_frames.load(std::memory_order_relaxed);
+    bool marked = audio->config.keeps_history;
+    AudioHistory* history = &audio->history;
     int done = 0;
     while (done < frames) {
         int n = std::min(AUDIO_MIX_CHUNK, frames - done);
+        if (marked) {
+            // Chunks start on multiples of their length, each noted, so that
+            // the mix can be wound back to any of them.
+            int into_chunk = static_cast<int>(history->mixed % AUDIO_MIX_CHUNK);
+            if (into_chunk == 0) {
+                history_mark(audio);
+            }
+            n = std::min(n, AUDIO_MIX_CHUNK - into_chunk);
+        }
+        int64_t chunk_start = history->mixed - history->mixed % AUDIO_MIX_CHUNK;
         std::fill(mixing->mix, mixing->mix + n * RING_CHANNELS, 0.0f);
         int live = group_gains(&audio->master, mixing, n, step);
         bool sounded = false;
         for (int slot = 0; slot < AUDIO_SOUND_SLOTS; ++slot) {
-            sounded = mix_sound(&audio->sounds[slot], &mixing->fade[slot], mixing, live, step) || sounded;
+            sounded = mix_sound(&audio->sounds[slot], &mixing->fade[slot], mixing, live, step, chunk_start) || sounded;
         }
         // Counts on from silence; held well below overflow.
-        quiet = sounded ? 0 : std::min(quiet + n, INT_MAX / 2);
+        mixing->quiet_frames = sounded ? 0 : std::min(mixing->quiet_frames + n, INT_MAX / 2);
         write_output(output, mixing, out + done * frame_bytes, n);
+        history->mixed += n;
         done += n;
     }
-    audio->device.quiet_frames.store(quiet, std::memory_order_release);
+    history_after_mix(audio);
+    if (!marked) {
+        // What is written is as good as heard: the device holds little.
+        audio->device.quiet_frames.store(mixing->quiet_frames, std::memory_order_release);
+    }
     write_silence(format, out + done * frame_bytes, bytes - done * frame_bytes);
 }

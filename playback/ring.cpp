@@ -8,6 +8,7 @@ void ring_reset(AudioRing* ring)
 {
     ring->write_count.store(0, std::memory_order_relaxed);
     ring->read_count.store(0, std::memory_order_relaxed);
+    ring->keep_count.store(0, std::memory_order_relaxed);
 }
 
 int ring_buffered(const AudioRing* ring)
@@ -21,8 +22,10 @@ int ring_write(AudioRing* ring, const int16_t* source, int count, int source_cha
 {
     uint32_t written = ring->write_count.load(std::memory_order_relaxed);
     uint32_t taken = ring->read_count.load(std::memory_order_acquire);
-    int held = static_cast<int>(written - taken);
-    int room = std::min(limit, RING_FRAMES) - held;
+    uint32_t kept = ring->keep_count.load(std::memory_order_acquire);
+    int ahead = static_cast<int>(written - taken);
+    int held = static_cast<int>(written - kept);
+    int room = std::min(std::min(limit, RING_FRAMES) - ahead, RING_FRAMES - held);
     int n = std::clamp(count, 0, std::max(room, 0));
     for (int i = 0; i < n; ++i) {
         uint32_t slot = ((written + static_cast<uint32_t>(i)) & RING_MASK) * RING_CHANNELS;
@@ -47,6 +50,21 @@ int ring_read(AudioRing* ring, int16_t* out, int count)
     }
     ring->read_count.store(taken + static_cast<uint32_t>(n), std::memory_order_release);
     return n;
+}
+
+uint32_t ring_read_position(const AudioRing* ring)
+{
+    return ring->read_count.load(std::memory_order_relaxed);
+}
+
+void ring_rewind(AudioRing* ring, uint32_t position)
+{
+    ring->read_count.store(position, std::memory_order_release);
+}
+
+void ring_keep_from(AudioRing* ring, uint32_t position)
+{
+    ring->keep_count.store(position, std::memory_order_release);
 }
 
 int16_t to_int16(float sample)

@@ -5,11 +5,12 @@
 #include <cstdio>
 #include <system_error>
 
-#include "playback/device.h"
+#include "playback/history.h"
+#include "playback/output.h"
 
 namespace {
 
-// While the device plays the thread looks again this often: the ring holds
+// While the output plays the thread looks again this often: the ring holds
 // 600 ms ahead, so it never falls below 350 ms, and each pass decodes a
 // dozen MPEG frames rather than one.
 constexpr auto STREAM_POLL = std::chrono::milliseconds(250);
@@ -32,7 +33,7 @@ bool streams_need_service(const AudioSystem* audio)
 void streaming_loop(AudioSystem* audio)
 {
     AudioStreamer* s = &audio->streamer;
-    // Set once the caller has been told the device is quiet, so that it is
+    // Set once the caller has been told to settle the output, so that it is
     // told once; cleared when something sounds again.
     bool told = false;
     std::unique_lock<std::mutex> held(s->lock);
@@ -40,16 +41,18 @@ void streaming_loop(AudioSystem* audio)
         held.unlock();
         audio_service_streams(audio);
         held.lock();
-        bool device = audio->device.open.load(std::memory_order_acquire);
-        bool quiet = device_may_close(audio);
-        if (quiet && !told) {
-            device_notify_quiet(audio);
+        bool open = audio->device.open.load(std::memory_order_acquire);
+        bool settle = output_needs_settling(audio);
+        if (settle && !told) {
+            output_notify(audio);
         }
-        told = quiet;
-        // While the device plays, look again now and then: to decode ahead,
-        // and to see it fall quiet. Otherwise sleep until a play, a resume or
-        // a stop wakes us, so that an idle or paused player costs nothing.
-        bool periodic = (device && !quiet) || (!audio->config.uses_device && streams_need_service(audio));
+        told = settle;
+        // While the output plays, look again now and then: to decode ahead,
+        // to see it fall quiet, and to see a sound server stall. Otherwise
+        // sleep until a play, a resume or a stop wakes us, so that an idle or
+        // paused player costs nothing.
+        bool periodic =
+            (open && !settle) || (audio->config.output_kind == OUTPUT_CALLER && streams_need_service(audio));
         if (!s->wake_due && !s->quit) {
             if (periodic) {
                 s->wake.wait_for(held, STREAM_POLL);
@@ -68,6 +71,8 @@ void sound_release(AudioSound* sound)
     decoder_close(&sound->decoder);
     ring_reset(&sound->ring);
     sound->fully_fed.store(false, std::memory_order_relaxed);
+    sound->stopped.store(false, std::memory_order_relaxed);
+    sound->done_at.store(-1, std::memory_order_relaxed);
     sound->state.store(SOUND_FREE, std::memory_order_release);
 }
 
@@ -120,7 +125,7 @@ void audio_service_streams(AudioSystem* audio)
                 decoder_close(&sound.decoder);
                 sound.fully_fed.store(true, std::memory_order_release);
             }
-        } else if (state == SOUND_DONE) {
+        } else if (state == SOUND_DONE && history_may_release(audio, &sound)) {
             sound_release(&sound);
             freed = true;
         }

@@ -1,6 +1,6 @@
 // The streaming thread: decodes ahead for every playing stream, releases the
-// streams that have ended, and tells the caller when the device has gone
-// quiet. It sleeps while nothing plays.
+// streams that have ended, and tells the caller when the output has gone
+// quiet or a sound server has stalled. It sleeps while nothing plays.
 #pragma once
 
 #include "playback/engine.h"

@@ -21,6 +21,13 @@ bool start_song(AudioSystem* audio, const SongPath* song)
 
 void update_transport(UiState* ui, AudioSystem* audio, const SongPath* song)
 {
+    AudioGroup* group = audio_master_group(audio);
+    if (ui->transport == TRANSPORT_PLAYING && audio_group_paused(group)) {
+        // The engine paused by itself: the sound server went away or stalled.
+        // The buttons show it, and play resumes where the listener was.
+        ui->transport = TRANSPORT_PAUSED;
+        ui->redraw = REDRAW_DUE;
+    }
     if (ui->clicked == 1) {
         press_transport_button(ui, audio, song, ui->hover_button);
     }

@@ -7,7 +7,9 @@
 // The number of channels the engine mixes.
 constexpr int AUDIO_CHANNEL_COUNT = 2;
 
-// A click this frame presses the button under the pointer.
+// A click this frame presses the button under the pointer. Every frame, the
+// engine's own pause (it pauses when the sound server goes away) shows as
+// the player's.
 void update_transport(UiState* ui, AudioSystem* audio, const SongPath* song);
 // Presses one button (HOVER_PLAY, HOVER_PAUSE, HOVER_STOP; anything else
 // does nothing) as a click on it would in the transport's present state.

@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "playback/engine.h"
+#include "playback/history.h"
 #include "playback/mixer.h"
 #include "playback/streamer.h"
 #include "tests/support.h"
@@ -388,6 +389,158 @@ TEST_F(EngineTest, StopWhilePausedEndsAtOnceAndResumeAfterwardsPlaysNothing)
     audio_group_set_paused(group, false);
     std::vector<float> after = channel_of(render(audio.get(), DEVICE_RATE / 10), 0);
     EXPECT_EQ(audible_span(after, 0.0f).second, 0u) << "a stopped stream came back on resume";
+}
+
+// ---------------------------------------------------------------------------
+// Winding the mix back, as the sound server's output does for every change:
+// the test plays the server, which has been given written frames and has
+// played heard of them.
+
+struct RewriteCase {
+    const char* name;
+    int64_t heard, written, oldest;
+    int64_t expected;
+};
+
+TEST(RewriteStart, NextChunkPastTheMarginWithinWhatCanBeTakenBack)
+{
+    const int margin = 960;
+    const RewriteCase cases[] = {
+        {"OnTheNextChunkStart", 10000, 24000, 9728, 11264},
+        {"AlreadyOnAChunkStart", 10240 - margin, 24000, 9728, 10240},
+        {"HistoryShorterThanTheBuffer", 10000, 40000, 12288, 12288},
+        {"NothingLeftToTakeBack", 23500, 24000, 23040, 24000},
+        {"WrittenEndsMidChunk", 22000, 23100, 21504, 23040},
+        {"NextChunkNotWrittenYet", 22300, 23100, 21504, 23100},
+        {"NothingWrittenYet", 0, 0, 0, 0},
+    };
+    for (const RewriteCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(rewrite_start(c.heard, c.written, c.oldest, margin), c.expected);
+    }
+}
+
+class WoundBack : public EngineTest {
+  protected:
+    // An engine the test mixes for, keeping a history; and the song played
+    // through untouched on another, for comparison.
+    void SetUp() override
+    {
+        EngineTest::SetUp();
+        path = tone("tone.mp3", {440, 48000, 2, 2.0, ""});
+        whole = played_through(path);
+        audio = start_engine();
+        history_keep(audio.get());
+    }
+
+    std::vector<float> played_through(const std::string& song)
+    {
+        Engine reference = start_engine();
+        play_file(reference.get(), song);
+        return channel_of(render(reference.get(), DEVICE_RATE * 3 / 2), 0);
+    }
+
+    // The listener has heard up to heard: winds the mix back to where a
+    // change is heard at once, and returns that frame.
+    int64_t wind_back(int64_t heard, int64_t written)
+    {
+        history_heard(audio.get(), heard);
+        int64_t from = rewrite_start(heard, written, history_oldest(audio.get()), MARGIN);
+        EXPECT_LT(from, written);
+        EXPECT_TRUE(history_rewind(audio.get(), from));
+        return from;
+    }
+
+    static constexpr int MARGIN = DEVICE_RATE / 50;
+    static constexpr int WRITTEN = DEVICE_RATE / 2;
+    static constexpr int HEARD = DEVICE_RATE / 4;
+    // One step of a fade, and the rounding of a sum of two streams.
+    static constexpr float FADE_STEP = 0.5f / FADE_FRAMES;
+    static constexpr float ROUNDING = 2.0f / 32768;
+    std::string path;
+    std::vector<float> whole;
+    Engine audio;
+};
+
+// Pause written again over what the server still holds: what was written up
+// to the pause stays, the fade starts right there, and the resume goes on
+// from the very sample the fade left the song at.
+TEST_F(WoundBack, PauseFadesFromThereAndResumeGoesOnFromTheSameSample)
+{
+    play_file(audio.get(), path);
+    std::vector<float> written = channel_of(render(audio.get(), WRITTEN), 0);
+    int64_t from = wind_back(HEARD, WRITTEN);
+    ASSERT_GT(from, HEARD);
+    for (int64_t i = 0; i < from; ++i) {
+        ASSERT_EQ(written[static_cast<size_t>(i)], whole[static_cast<size_t>(i)]) << i;
+    }
+    AudioGroup* group = audio_master_group(audio.get());
+    audio_group_set_paused(group, true);
+    std::vector<float> paused = channel_of(render(audio.get(), static_cast<int>(WRITTEN - from)), 0);
+    EXPECT_NEAR(paused[0], whole[static_cast<size_t>(from)], FADE_STEP) << "the fade did not start where wound back";
+    for (size_t i = 1; i < static_cast<size_t>(FADE_FRAMES); ++i) {
+        ASSERT_LE(std::fabs(paused[i]), std::fabs(whole[static_cast<size_t>(from) + i]) + ROUNDING) << i;
+    }
+    EXPECT_EQ(audible_span({paused.begin() + FADE_FRAMES, paused.end()}, 0.0f).second, 0u)
+        << "sound after the pause's fade";
+
+    audio_group_set_paused(group, false);
+    std::vector<float> resumed = channel_of(render(audio.get(), DEVICE_RATE / 10), 0);
+    // The fade-out moved the song on by its length, the fade-in by its own.
+    size_t went_on = static_cast<size_t>(from) + FADE_FRAMES;
+    for (size_t i = FADE_FRAMES; i < resumed.size(); ++i) {
+        ASSERT_EQ(resumed[i], whole[went_on + i]) << "resumed " << i << " frames in";
+    }
+    EXPECT_LE(largest_step(resumed, 0, resumed.size()), allowed_step(440, DEVICE_RATE)) << "a click at resume";
+}
+
+// A stop written again fades out from there; the stream is kept until no
+// winding back can reach its end.
+TEST_F(WoundBack, StopFadesFromThereAndTheStreamStaysWhileItCanBeReached)
+{
+    play_file(audio.get(), path);
+    render(audio.get(), WRITTEN);
+    int64_t from = wind_back(HEARD, WRITTEN);
+    audio_group_stop(audio_master_group(audio.get()));
+    std::vector<float> stopped = channel_of(render(audio.get(), static_cast<int>(WRITTEN - from)), 0);
+    EXPECT_NEAR(stopped[0], whole[static_cast<size_t>(from)], FADE_STEP) << "the fade did not start where wound back";
+    EXPECT_EQ(audible_span({stopped.begin() + FADE_FRAMES, stopped.end()}, 0.0f).second, 0u)
+        << "sound after the stop's fade";
+    audio_service_streams(audio.get());
+    EXPECT_EQ(audio_sound_count(audio.get()), 1) << "released while a winding back could still reach it";
+
+    // Wound back again, the stopped stream fades out again, not plays on.
+    wind_back(HEARD, WRITTEN);
+    std::vector<float> again = channel_of(render(audio.get(), static_cast<int>(WRITTEN - from)), 0);
+    EXPECT_EQ(audible_span({again.begin() + FADE_FRAMES, again.end()}, 0.0f).second, 0u)
+        << "a stopped stream came back playing";
+
+    history_heard(audio.get(), WRITTEN);
+    audio_service_streams(audio.get());
+    EXPECT_EQ(audio_sound_count(audio.get()), 0) << "kept after the listener passed its end";
+}
+
+// A stream that ended by itself in what the server still holds comes back
+// whole when the mix is wound back before its end, and a play then starts at
+// the frame wound back to.
+TEST_F(WoundBack, EndedStreamComesBackAndAPlayStartsWhereWoundBack)
+{
+    std::string short_path = tone("short.mp3", {660, 48000, 2, 0.2, ""});
+    std::vector<float> short_whole = played_through(short_path);
+    play_file(audio.get(), short_path);
+    render(audio.get(), WRITTEN);
+    audio_service_streams(audio.get());
+    ASSERT_EQ(audio_playing_count(audio.get()), 0) << "the short song did not end";
+    EXPECT_EQ(audio_sound_count(audio.get()), 1) << "released while a winding back could still reach it";
+
+    int64_t from = wind_back(DEVICE_RATE / 10, WRITTEN);
+    EXPECT_EQ(audio_playing_count(audio.get()), 1) << "the ended stream did not come back";
+    play_file(audio.get(), path);
+    std::vector<float> both = channel_of(render(audio.get(), DEVICE_RATE / 5), 0);
+    for (size_t i = 0; i < both.size(); ++i) {
+        ASSERT_NEAR(both[i], short_whole[static_cast<size_t>(from) + i] + whole[i], ROUNDING)
+            << "the streams do not both play from the frame wound back to, " << i << " frames in";
+    }
 }
 
 // ---------------------------------------------------------------------------

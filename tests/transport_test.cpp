@@ -220,19 +220,27 @@ TEST_F(TransportTest, AfterTheSongEndsByItselfTheTableStillHolds)
     EXPECT_EQ(audio_sound_count(audio.get()), 1) << "play from stopped opens the song again";
 }
 
-// The one pause-flag reading guards pause and stop: a group paused behind the
-// transport's back makes both do nothing.
-TEST_F(TransportTest, PauseAndStopNeedTheGroupUnpaused)
+// The engine pauses the group by itself when its sound server goes away or
+// stalls. The next frame shows it, click or not, as the player's own pause:
+// stop and pause then do nothing, and play resumes.
+TEST_F(TransportTest, GroupPausedByTheEngineShowsAsPaused)
 {
     start();
     choose(&song, "long.mp3");
     click(HOVER_PLAY);
     audio_group_set_paused(audio_master_group(audio.get()), true);
+    ui.redraw = 0;
+    update_transport(&ui, audio.get(), &song);
+    EXPECT_EQ(ui.transport, TRANSPORT_PAUSED);
+    EXPECT_EQ(ui.redraw, REDRAW_DUE) << "the buttons were not redrawn";
     click(HOVER_STOP);
-    EXPECT_EQ(ui.transport, TRANSPORT_PLAYING);
+    EXPECT_EQ(ui.transport, TRANSPORT_PAUSED);
     click(HOVER_PAUSE);
-    EXPECT_EQ(ui.transport, TRANSPORT_PLAYING);
+    EXPECT_EQ(ui.transport, TRANSPORT_PAUSED);
     EXPECT_EQ(settled_playing(), 1);
+    click(HOVER_PLAY);
+    EXPECT_EQ(ui.transport, TRANSPORT_PLAYING);
+    EXPECT_FALSE(paused());
 }
 
 TEST_F(TransportTest, HundredPlayAndStopClicksLeaveFilesAndMemoryFlat)

@@ -27,21 +27,9 @@ std::string ask(const SoundServer& server, const std::string& command)
     return output_of("PULSE_SERVER='" + server.address + "' " + command + " 2>/dev/null");
 }
 
-} // namespace
-
-bool start_sound_server(SoundServer* server, std::string* why)
+bool run_sound_server(SoundServer* server, std::string* why)
 {
-    char pattern[] = "/tmp/klamor-pulse.XXXXXX";
-    if (mkdtemp(pattern) == nullptr) {
-        *why = "cannot make the server's folder";
-        return false;
-    }
-    server->runtime_dir = pattern;
-    server->address = "unix:" + server->runtime_dir + "/pulse/native";
     std::string script = server->runtime_dir + "/server.pa";
-    std::ofstream(script) << "load-module module-native-protocol-unix auth-anonymous=1\n"
-                             "load-module module-null-sink sink_name=monitored rate=48000 channels=2\n"
-                             "set-default-sink monitored\n";
     pid_t pid = fork();
     if (pid == 0) {
         prctl(PR_SET_PDEATHSIG, SIGKILL);
@@ -61,8 +49,42 @@ bool start_sound_server(SoundServer* server, std::string* why)
     return true;
 }
 
+} // namespace
+
+bool start_sound_server(SoundServer* server, std::string* why)
+{
+    char pattern[] = "/tmp/klamor-pulse.XXXXXX";
+    if (mkdtemp(pattern) == nullptr) {
+        *why = "cannot make the server's folder";
+        return false;
+    }
+    server->runtime_dir = pattern;
+    server->address = "unix:" + server->runtime_dir + "/pulse/native";
+    std::ofstream(server->runtime_dir + "/server.pa")
+        << "load-module module-native-protocol-unix auth-anonymous=1\n"
+           "load-module module-null-sink sink_name=monitored rate=48000 channels=2\n"
+           "set-default-sink monitored\n";
+    return run_sound_server(server, why);
+}
+
+bool restart_sound_server(SoundServer* server, std::string* why)
+{
+    kill(server->pid, SIGKILL);
+    waitpid(server->pid, nullptr, 0);
+    server->pid = -1;
+    return run_sound_server(server, why);
+}
+
+void freeze_sound_server(const SoundServer& server, bool frozen)
+{
+    kill(server.pid, frozen ? SIGSTOP : SIGCONT);
+}
+
 void stop_sound_server(SoundServer* server)
 {
+    if (server->pid > 0) {
+        kill(server->pid, SIGCONT);
+    }
     end_child(&server->pid);
     if (!server->runtime_dir.empty()) {
         std::error_code ignored;
@@ -74,6 +96,19 @@ void stop_sound_server(SoundServer* server)
 std::vector<std::pair<std::string, std::string>> sound_server_settings(const SoundServer& server)
 {
     return {{"SDL_AUDIODRIVER", "pulseaudio"}, {"PULSE_SERVER", server.address}};
+}
+
+std::string stream_description(const SoundServer& server, pid_t pid)
+{
+    std::string listing = ask(server, "pactl list sink-inputs");
+    size_t at = listing.find("application.process.id = \"" + std::to_string(pid) + "\"");
+    if (at == std::string::npos) {
+        return "";
+    }
+    size_t begin = listing.rfind("Sink Input #", at);
+    size_t end = listing.find("Sink Input #", at);
+    return listing.substr(begin == std::string::npos ? 0 : begin,
+                          end == std::string::npos ? std::string::npos : end - begin);
 }
 
 int streams_of(const SoundServer& server, pid_t pid)
@@ -118,4 +153,69 @@ Monitored monitor(const SoundServer& server, double seconds)
     auto [begin, end] = audible_span(left, AUDIBLE_LEVEL);
     result.hz = measure_frequency(left, MONITOR_RATE, begin, end);
     return result;
+}
+
+void start_recording(const SoundServer& server, Recording* recording)
+{
+    int ends[2];
+    if (pipe(ends) != 0) {
+        return;
+    }
+    pid_t pid = fork();
+    if (pid == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        dup2(ends[1], STDOUT_FILENO);
+        close(ends[0]);
+        close(ends[1]);
+        std::freopen("/dev/null", "w", stderr);
+        setenv("PULSE_SERVER", server.address.c_str(), 1);
+        execlp("parec", "parec", "--raw", "--format=s16le", "--channels=1", "--rate=48000", "--latency-msec=10", "-d",
+               "monitored.monitor", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(ends[1]);
+    recording->pid = pid;
+    recording->pipe = fdopen(ends[0], "r");
+    recording->reader = std::thread([recording] {
+        // 10 ms at a time, as parec hands them on.
+        int16_t block[MONITOR_RATE / 100];
+        size_t got;
+        while ((got = std::fread(block, sizeof block[0], std::size(block), recording->pipe)) > 0) {
+            auto now = std::chrono::steady_clock::now();
+            std::lock_guard<std::mutex> held(recording->lock);
+            for (size_t i = 0; i < got; ++i) {
+                recording->samples.push_back(block[i] / 32768.0f);
+            }
+            recording->arrivals.push_back({recording->samples.size(), now});
+        }
+    });
+}
+
+void stop_recording(Recording* recording)
+{
+    if (recording->pid <= 0) {
+        return;
+    }
+    // The pipe ends with parec, and with it the reader.
+    end_child(&recording->pid);
+    recording->reader.join();
+    std::fclose(recording->pipe);
+    recording->pipe = nullptr;
+}
+
+std::vector<float> recorded(Recording* recording)
+{
+    std::lock_guard<std::mutex> held(recording->lock);
+    return recording->samples;
+}
+
+std::chrono::steady_clock::time_point time_of(Recording* recording, size_t index)
+{
+    std::lock_guard<std::mutex> held(recording->lock);
+    for (const auto& [count, when] : recording->arrivals) {
+        if (count > index) {
+            return when - std::chrono::microseconds(static_cast<long>(count - 1 - index) * 1'000'000 / MONITOR_RATE);
+        }
+    }
+    return recording->arrivals.empty() ? std::chrono::steady_clock::now() : recording->arrivals.back().second;
 }

@@ -5,7 +5,11 @@
 
 #include <sys/types.h>
 
+#include <chrono>
+#include <cstdio>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -19,6 +23,12 @@ struct SoundServer {
 bool start_sound_server(SoundServer* server, std::string* why);
 // Ends the server by its process id and removes its folder.
 void stop_sound_server(SoundServer* server);
+// Kills the server outright, as a crash would, and starts a fresh one at the
+// same address.
+bool restart_sound_server(SoundServer* server, std::string* why);
+// Freezes the server (SIGSTOP) or lets it go on (SIGCONT): it then holds its
+// connections open and answers nothing.
+void freeze_sound_server(const SoundServer& server, bool frozen);
 
 // The settings that send a player's sound to the server.
 std::vector<std::pair<std::string, std::string>> sound_server_settings(const SoundServer& server);
@@ -26,6 +36,9 @@ std::vector<std::pair<std::string, std::string>> sound_server_settings(const Sou
 // Playback streams that process pid holds open on the server; -1 when the
 // server cannot be asked.
 int streams_of(const SoundServer& server, pid_t pid);
+// What the server tells of the first playback stream of process pid, as
+// `pactl list sink-inputs` prints it; empty when it has none.
+std::string stream_description(const SoundServer& server, pid_t pid);
 
 // The left side of what left the sink over the given time: its level and
 // pitch.
@@ -35,3 +48,22 @@ struct Monitored {
     bool heard = false; // the recording came through
 };
 Monitored monitor(const SoundServer& server, double seconds);
+
+// The left side of what leaves the sink, recorded from start_recording until
+// stop_recording, with when each read of it came in.
+struct Recording {
+    pid_t pid = -1; // parec's
+    std::FILE* pipe = nullptr;
+    std::thread reader;
+    std::mutex lock;
+    std::vector<float> samples; // full scale 1.0, at 48 kHz
+    // How many samples had come in at each time a read returned.
+    std::vector<std::pair<size_t, std::chrono::steady_clock::time_point>> arrivals;
+};
+void start_recording(const SoundServer& server, Recording* recording);
+void stop_recording(Recording* recording);
+// A copy of what has come in so far.
+std::vector<float> recorded(Recording* recording);
+// When sample index left the sink, as near as the reads tell (a few
+// milliseconds late).
+std::chrono::steady_clock::time_point time_of(Recording* recording, size_t index);

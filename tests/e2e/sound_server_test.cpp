@@ -1,15 +1,49 @@
 // The whole player on a real sound server: it holds a stream open only while
-// something sounds, and what it plays is heard right across closing and
-// reopening it; quit signals end the run however idle the player is.
+// something sounds, shows it to the desktop by name, and what it plays is
+// heard right across closing and reopening it, across a pause taken back
+// from the server's buffer, and across the server crashing or freezing; quit
+// signals end the run however idle the player is.
 #include <gtest/gtest.h>
 #include <signal.h>
 
 #include <string>
 
+#include "playback/output_pulse.h"
 #include "tests/e2e/fixture.h"
 #include "tests/e2e/sound_server.h"
 
 namespace {
+
+constexpr double FIRST_HZ = 440;
+constexpr double THEN_HZ = 660;
+constexpr double FIRST_SECONDS = 3;
+constexpr int MONITOR_RATE = 48000;
+// Louder than anything but the song; the tone is at half scale.
+constexpr float LOUD = 0.01f;
+
+bool near(double hz, double expected)
+{
+    return std::abs(hz - expected) < expected * 0.03;
+}
+
+// Whole cycles of a tone at hz: rising zero crossings one period apart, give
+// or take a fifth, which tells 440 Hz from 660 Hz and skips the gap of a
+// pause.
+int cycles_of(const std::vector<float>& samples, double hz)
+{
+    double period = MONITOR_RATE / hz;
+    int cycles = 0;
+    long last = -1;
+    for (size_t i = 1; i < samples.size(); ++i) {
+        if (samples[i - 1] < 0 && samples[i] >= 0) {
+            if (last >= 0 && std::abs(static_cast<double>(static_cast<long>(i) - last) - period) < period * 0.2) {
+                ++cycles;
+            }
+            last = static_cast<long>(i);
+        }
+    }
+    return cycles;
+}
 
 class OnASoundServer : public WholePlayer {
   protected:
@@ -32,6 +66,28 @@ class OnASoundServer : public WholePlayer {
 
     int streams() { return streams_of(server, player.pid); }
 
+    // One song in two parts, so that what is heard tells where it plays
+    // from: a resume that restarted would begin at the first pitch again.
+    void make_two_pitch_song()
+    {
+        make_tone_mp3("music/first.part", {FIRST_HZ, 48000, 1, FIRST_SECONDS, "-b 64"});
+        make_tone_mp3("music/then.part", {THEN_HZ, 48000, 1, 60, "-b 64"});
+        write_file("music/song.mp3", read_file("music/first.part") + read_file("music/then.part"));
+        std::filesystem::remove("music/first.part");
+        std::filesystem::remove("music/then.part");
+    }
+
+    // Picks the song in the browser and goes back to the small player.
+    void choose_the_song()
+    {
+        click_on(OPEN_SPOT);
+        ASSERT_TRUE(wait_until([&] { return list_lines().size() == 3; }));
+        pick_line_of("song.mp3");
+        click_on(BACK_SPOT);
+        WindowLook look;
+        ASSERT_TRUE(wait_for_width(x, player, PLAYER_VIEW_WIDTH, &look));
+    }
+
     // Waits for the first stretch with sound in it and tells its pitch, so
     // that what the player plays first is what is judged.
     double first_pitch_heard()
@@ -46,40 +102,33 @@ class OnASoundServer : public WholePlayer {
         Monitored heard = monitor(server, 0.2);
         return heard.heard && heard.rms < 0.001;
     }
+
+    // The buttons show the player paused: pause lit with the pointer away.
+    bool shows_paused()
+    {
+        Image pause_lit = load_skin_bitmap("pause_en.bmp");
+        move_to(REST_SPOT);
+        return wait_for_screen([&](const Image& s) { return shows_bitmap(s, pause_lit, PAUSE_AT.x, PAUSE_AT.y); });
+    }
 };
-
-constexpr double FIRST_HZ = 440;
-constexpr double THEN_HZ = 660;
-constexpr double FIRST_SECONDS = 3;
-
-bool near(double hz, double expected)
-{
-    return std::abs(hz - expected) < expected * 0.03;
-}
 
 TEST_F(OnASoundServer, StreamOpenOnlyWhileSomethingSoundsAndEveryClickHeardRight)
 {
-    // One song in two parts, so that what is heard tells where it plays
-    // from: a resume that restarted would begin at the first pitch again.
-    make_tone_mp3("music/first.part", {FIRST_HZ, 48000, 1, FIRST_SECONDS, "-b 64"});
-    make_tone_mp3("music/then.part", {THEN_HZ, 48000, 1, 60, "-b 64"});
-    write_file("music/song.mp3", read_file("music/first.part") + read_file("music/then.part"));
-    std::filesystem::remove("music/first.part");
-    std::filesystem::remove("music/then.part");
-
+    make_two_pitch_song();
     ASSERT_NE(launch(), 0u);
     // The start-up check of the device leaves nothing open.
     EXPECT_TRUE(wait_until([&] { return streams() == 0; })) << streams() << " streams open at rest";
-    click_on(OPEN_SPOT);
-    ASSERT_TRUE(wait_until([&] { return list_lines().size() == 3; }));
-    pick_line_of("song.mp3");
-    click_on(BACK_SPOT);
-    WindowLook look;
-    ASSERT_TRUE(wait_for_width(x, player, PLAYER_VIEW_WIDTH, &look));
+    choose_the_song();
     EXPECT_EQ(streams(), 0) << "a stream was open before anything played";
 
     click_on(PLAY_SPOT);
     EXPECT_TRUE(wait_until([&] { return streams() == 1; }));
+    // The desktop names the stream by the player and the song.
+    std::string described = stream_description(server, player.pid);
+    for (const char* property : {"application.name = \"Klamor\"", "application.icon_name = \"klamor\"",
+                                 "media.role = \"music\"", "media.name = \"song.mp3\""}) {
+        EXPECT_NE(described.find(property), std::string::npos) << property << " not in:\n" << described;
+    }
     double hz = first_pitch_heard();
     EXPECT_TRUE(near(hz, FIRST_HZ)) << "the song began at " << hz << " Hz";
     EXPECT_TRUE(wait_until([&] { return near(monitor(server, 0.25).hz, THEN_HZ); })) << "the second part never came";
@@ -102,6 +151,163 @@ TEST_F(OnASoundServer, StreamOpenOnlyWhileSomethingSoundsAndEveryClickHeardRight
     hz = first_pitch_heard();
     EXPECT_TRUE(near(hz, FIRST_HZ)) << "played again from " << hz << " Hz, not from the start";
 
+    quit_with_escape();
+}
+
+// The server holds half a second of the song. A pause takes back what it
+// has not played yet: the song stops well before that half second is out
+// (the bound is structural, not a speed: an output that could not take
+// audio back plays all of it), and the resume goes on from the very sample
+// where the fade-out began, so that the first pitch is heard for exactly its
+// length, nothing lost and nothing twice.
+TEST_F(OnASoundServer, PauseIsTakenBackFromTheServerAndResumeLosesNothing)
+{
+    make_two_pitch_song();
+    ASSERT_NE(launch(), 0u);
+    choose_the_song();
+    Recording recording;
+    start_recording(server, &recording);
+    ASSERT_TRUE(wait_until([&] { return !recorded(&recording).empty(); })) << "nothing recorded";
+
+    click_on(PLAY_SPOT);
+    ASSERT_TRUE(wait_until([&] { return cycles_of(recorded(&recording), FIRST_HZ) > FIRST_HZ; }))
+        << "the song was not heard";
+    click_on(PAUSE_SPOT);
+    auto paused_at = std::chrono::steady_clock::now();
+    auto silent_tail = [&] {
+        std::vector<float> heard = recorded(&recording);
+        size_t tail = MONITOR_RATE * 3 / 10;
+        return heard.size() > tail &&
+               audible_span({heard.end() - static_cast<long>(tail), heard.end()}, LOUD).second == 0;
+    };
+    ASSERT_TRUE(wait_until(silent_tail)) << "still sounding after pause";
+    std::vector<float> heard = recorded(&recording);
+    size_t last_loud = audible_span(heard, LOUD).second;
+    double after_click_ms =
+        std::chrono::duration<double, std::milli>(time_of(&recording, last_loud) - paused_at).count();
+    EXPECT_LT(after_click_ms, PULSE_BUFFER_MS) << "the song went on as long as the server's buffer after the pause";
+
+    click_on(PLAY_SPOT);
+    EXPECT_TRUE(wait_until([&] { return cycles_of(recorded(&recording), THEN_HZ) > THEN_HZ / 2; }))
+        << "the second part never came after the resume";
+    stop_recording(&recording);
+    heard = recorded(&recording);
+    // A cycle may break at the pause, and one where the pitch changes.
+    EXPECT_NEAR(cycles_of(heard, FIRST_HZ), FIRST_HZ * FIRST_SECONDS, 3)
+        << "part of the song was lost or heard twice across the pause";
+    quit_with_escape();
+}
+
+// What the server does to a playing, paused or stopped player, and what
+// the player shows and does next.
+enum class Fault { CRASH, FREEZE };
+// The click after play, before the fault.
+enum class Then { PLAY_ON, PAUSE, STOP };
+
+struct FaultRow {
+    const char* name;
+    Then clicked_before;
+    Fault fault;
+    bool shows_paused_after; // the song can only go on from where it was heard
+    bool stop_first;         // stop, then play, at once, after the fault
+};
+
+void PrintTo(const FaultRow& row, std::ostream* out)
+{
+    *out << row.name;
+}
+
+class ServerFault : public OnASoundServer, public ::testing::WithParamInterface<FaultRow> {};
+
+// The player stays up and answers, the buttons tell the truth, and the next
+// play connects afresh and is heard; a quick stop and play right after a
+// crash is heard too, not lost on the dead connection.
+TEST_P(ServerFault, PlayerAnswersShowsTheTruthAndTheNextPlayIsHeard)
+{
+    const FaultRow& row = GetParam();
+    make_two_pitch_song();
+    ASSERT_NE(launch(), 0u);
+    choose_the_song();
+    click_on(PLAY_SPOT);
+    ASSERT_GT(first_pitch_heard(), 0.0) << "the song was not heard";
+    if (row.clicked_before == Then::PAUSE) {
+        click_on(PAUSE_SPOT);
+        EXPECT_TRUE(wait_until([&] { return silent(); }));
+    } else if (row.clicked_before == Then::STOP) {
+        click_on(STOP_SPOT);
+    }
+
+    std::string why;
+    if (row.fault == Fault::CRASH) {
+        ASSERT_TRUE(restart_sound_server(&server, &why)) << why;
+    } else {
+        freeze_sound_server(server, true);
+    }
+    expect_hover_still_redraws();
+    if (row.shows_paused_after) {
+        EXPECT_TRUE(shows_paused()) << "the buttons still say playing";
+    }
+    if (row.fault == Fault::FREEZE) {
+        freeze_sound_server(server, false);
+    }
+
+    if (row.stop_first) {
+        click_on(STOP_SPOT);
+    }
+    click_on(PLAY_SPOT);
+    EXPECT_GT(first_pitch_heard(), 0.0) << "the next play was not heard";
+    EXPECT_EQ(streams(), 1);
+    quit_with_escape();
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, ServerFault,
+                         ::testing::Values(FaultRow{"CrashWhilePlayingThenStopAndPlay", Then::PLAY_ON, Fault::CRASH,
+                                                    true, true},
+                                           FaultRow{"CrashWhilePaused", Then::PAUSE, Fault::CRASH, true, false},
+                                           FaultRow{"CrashRightAfterStop", Then::STOP, Fault::CRASH, false, true},
+                                           FaultRow{"FreezeWhilePlaying", Then::PLAY_ON, Fault::FREEZE, true, false},
+                                           FaultRow{"FreezeWhilePaused", Then::PAUSE, Fault::FREEZE, true, false}),
+                         [](const ::testing::TestParamInfo<FaultRow>& info) { return std::string(info.param.name); });
+
+// A frozen server accepts a connection and never answers. Neither starting
+// against it nor a play on it may hold the window: it shows, answers the
+// pointer, and quits on Escape and on SIGTERM.
+TEST_F(OnASoundServer, FrozenServerHoldsNeitherStartNorPlayNorQuit)
+{
+    make_two_pitch_song();
+    freeze_sound_server(server, true);
+    for (int quit_by : {0, SIGTERM}) {
+        SCOPED_TRACE(quit_by == 0 ? "Escape" : "SIGTERM");
+        ASSERT_NE(launch(), 0u) << "no window against a frozen server";
+        choose_the_song();
+        click_on(PLAY_SPOT);
+        expect_hover_still_redraws();
+        if (quit_by == 0) {
+            quit_with_escape();
+        } else {
+            kill(player.pid, SIGTERM);
+            ASSERT_TRUE(wait_exit(&player)) << "the player did not end on SIGTERM";
+            EXPECT_EQ(player.status, 0);
+        }
+    }
+}
+
+// Without a server the sound goes to SDL's next driver, as SDL_AUDIODRIVER
+// lists them.
+TEST_F(WholePlayer, NoServerAtStartUpFallsBackToSdl)
+{
+    make_tone_mp3("music/song.mp3", E2E_TONE);
+    player.settings = {{"SDL_AUDIODRIVER", "pulseaudio,disk"}, {"PULSE_SERVER", "unix:" + dir + "/no-server"}};
+    ASSERT_NE(launch("played.raw"), 0u);
+    click_on(OPEN_SPOT);
+    ASSERT_TRUE(wait_until([&] { return list_lines().size() == 3; }));
+    pick_line_of("song.mp3");
+    click_on(PLAY_SPOT);
+    auto tone = [&] {
+        Heard heard = listen(player.audio_file, 0.2);
+        return heard.rms > 0.05 && near(heard.hz, E2E_TONE.frequency);
+    };
+    EXPECT_TRUE(wait_until(tone)) << "the song did not reach SDL's disk driver";
     quit_with_escape();
 }
 

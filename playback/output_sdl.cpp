@@ -1,10 +1,8 @@
 // Opening SDL's audio device when something is to sound, and closing it once
 // everything has faded and been heard out.
-#include "playback/device.h"
+#include "playback/output_sdl.h"
 
 #include <SDL.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
 
 #include <cstdio>
 
@@ -54,19 +52,17 @@ bool open_sdl_device(AudioSystem* audio, const AudioOutput* output, AudioOutput*
     return true;
 }
 
-void close_sdl_device(AudioSystem* audio)
-{
-    // After SDL_Quit there is nothing left to close.
-    if (SDL_WasInit(SDL_INIT_AUDIO) != 0) {
-        SDL_CloseAudio();
-    }
-    audio->device.open.store(false, std::memory_order_release);
-}
-
 } // namespace
 
-void device_start(AudioSystem* audio)
+bool sdl_probe(AudioSystem* audio, const AudioOutput* wanted, AudioOutput* granted, char* error, int error_size)
 {
+    return open_sdl_device(audio, wanted, granted, error, error_size);
+}
+
+void sdl_start(AudioSystem* audio)
+{
+    // Nothing asked for since the device opened has been heard yet.
+    audio->callback.quiet_frames = 0;
     audio->device.quiet_frames.store(0, std::memory_order_relaxed);
     audio->device.open.store(true, std::memory_order_release);
     // Taking the device's lock once orders everything set up so far before
@@ -79,75 +75,24 @@ void device_start(AudioSystem* audio)
     }
 }
 
-bool device_probe(AudioSystem* audio, const AudioOutput* wanted, AudioOutput* granted, char* error, int error_size)
+bool sdl_open(AudioSystem* audio)
 {
-    if (!open_sdl_device(audio, wanted, granted, error, error_size)) {
-        return false;
-    }
-    audio->device.notify_fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (audio->device.notify_fd < 0) {
-        std::snprintf(error, static_cast<size_t>(error_size),
-                      "cannot create the audio engine's notification descriptor");
-        SDL_CloseAudio();
-        return false;
-    }
-    return true;
-}
-
-bool device_ensure_open(AudioSystem* audio)
-{
-    if (!audio->config.uses_device || audio->device.open.load(std::memory_order_relaxed)) {
+    if (audio->device.open.load(std::memory_order_relaxed)) {
         return true;
     }
     if (!open_sdl_device(audio, &audio->config.output, nullptr, audio->caller.last_error,
                          sizeof audio->caller.last_error)) {
         return false;
     }
-    device_start(audio);
+    sdl_start(audio);
     return true;
 }
 
-bool device_may_close(const AudioSystem* audio)
+void sdl_close(AudioSystem* audio)
 {
-    if (!audio->device.open.load(std::memory_order_acquire) ||
-        audio->device.quiet_frames.load(std::memory_order_acquire) < audio->config.linger_frames) {
-        return false;
+    // After SDL_Quit there is nothing left to close.
+    if (SDL_WasInit(SDL_INIT_AUDIO) != 0) {
+        SDL_CloseAudio();
     }
-    return audio->master.paused.load(std::memory_order_acquire) || audio_playing_count(audio) == 0;
-}
-
-void device_notify_quiet(AudioSystem* audio)
-{
-    uint64_t one = 1;
-    // The counter only ever needs to be non-zero; a full one is as good.
-    ssize_t written = write(audio->device.notify_fd, &one, sizeof one);
-    (void)written;
-}
-
-void device_settle(AudioSystem* audio)
-{
-    if (!audio->config.uses_device) {
-        return;
-    }
-    uint64_t count = 0;
-    ssize_t taken = read(audio->device.notify_fd, &count, sizeof count);
-    (void)taken;
-    if (device_may_close(audio)) {
-        close_sdl_device(audio);
-    }
-}
-
-void device_close(AudioSystem* audio)
-{
-    if (!audio->config.uses_device) {
-        return;
-    }
-    // Normally SDL_Quit has already closed the device and with it the
-    // callback; when it has not (or the device is still the probe's), the
-    // callback stops here, before the streams go.
-    close_sdl_device(audio);
-    if (audio->device.notify_fd >= 0) {
-        close(audio->device.notify_fd);
-    }
-    audio->device.notify_fd = -1;
+    audio->device.open.store(false, std::memory_order_release);
 }
