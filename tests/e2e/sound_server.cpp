@@ -181,12 +181,10 @@ void start_recording(const SoundServer& server, Recording* recording)
         int16_t block[MONITOR_RATE / 100];
         size_t got;
         while ((got = std::fread(block, sizeof block[0], std::size(block), recording->pipe)) > 0) {
-            auto now = std::chrono::steady_clock::now();
             std::lock_guard<std::mutex> held(recording->lock);
             for (size_t i = 0; i < got; ++i) {
                 recording->samples.push_back(block[i] / 32768.0f);
             }
-            recording->arrivals.push_back({recording->samples.size(), now});
         }
     });
 }
@@ -207,15 +205,4 @@ std::vector<float> recorded(Recording* recording)
 {
     std::lock_guard<std::mutex> held(recording->lock);
     return recording->samples;
-}
-
-std::chrono::steady_clock::time_point time_of(Recording* recording, size_t index)
-{
-    std::lock_guard<std::mutex> held(recording->lock);
-    for (const auto& [count, when] : recording->arrivals) {
-        if (count > index) {
-            return when - std::chrono::microseconds(static_cast<long>(count - 1 - index) * 1'000'000 / MONITOR_RATE);
-        }
-    }
-    return recording->arrivals.empty() ? std::chrono::steady_clock::now() : recording->arrivals.back().second;
 }

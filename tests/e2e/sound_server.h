@@ -57,13 +57,8 @@ struct Recording {
     std::thread reader;
     std::mutex lock;
     std::vector<float> samples; // full scale 1.0, at 48 kHz
-    // How many samples had come in at each time a read returned.
-    std::vector<std::pair<size_t, std::chrono::steady_clock::time_point>> arrivals;
 };
 void start_recording(const SoundServer& server, Recording* recording);
 void stop_recording(Recording* recording);
 // A copy of what has come in so far.
 std::vector<float> recorded(Recording* recording);
-// When sample index left the sink, as near as the reads tell (a few
-// milliseconds late).
-std::chrono::steady_clock::time_point time_of(Recording* recording, size_t index);
