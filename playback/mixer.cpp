@@ -1,6 +1,11 @@
 // The mix the audio callback runs: reads each channel's ring, applies the
 // group's pause fade and each stream's stop fade, and writes the device's
 // format. It never blocks: all it shares with other threads is atomics.
+//
+// Nearly always one song plays at full gain into a 16-bit stereo device in
+// the machine's byte order: its ring's frames are then the output's, bit
+// for bit, and are copied out as they are. Only fades, streams overlapping
+// and other formats go through the mix in float.
 #include <SDL.h>
 
 #include <algorithm>
@@ -11,6 +16,12 @@
 #include "playback/mixer.h"
 
 namespace {
+
+// Whether the output takes the ring's frames as they are.
+bool is_ring_format(const AudioOutput* output)
+{
+    return output->format == AUDIO_S16SYS && output->channels == RING_CHANNELS;
+}
 
 int sample_bytes(uint16_t format)
 {
@@ -63,6 +74,13 @@ void put_sample(uint16_t format, uint8_t* out, int16_t value)
 
 void write_output(const AudioOutput* output, const AudioCallback* mixing, uint8_t* out, int frames)
 {
+    if (is_ring_format(output)) {
+        auto* samples = reinterpret_cast<int16_t*>(out);
+        for (int i = 0; i < frames * RING_CHANNELS; ++i) {
+            samples[i] = to_int16(mixing->mix[i]);
+        }
+        return;
+    }
     uint16_t format = output->format;
     int channels = output->channels;
     int width = sample_bytes(format);
@@ -146,6 +164,41 @@ bool mix_sound(AudioSound* sound, float* fade_of_sound, AudioCallback* mixing, i
     return live > 0;
 }
 
+// The one stream on a channel when it plays at full gain and the group is
+// not fading either, so that the mix would only copy it; otherwise nullptr.
+AudioSound* sole_unfaded_sound(AudioSystem* audio)
+{
+    const AudioCallback* mixing = &audio->callback;
+    if (audio->master.paused.load(std::memory_order_acquire) || mixing->group_gain != 1.0f) {
+        return nullptr;
+    }
+    AudioSound* sole = nullptr;
+    for (int slot = 0; slot < AUDIO_SOUND_SLOTS; ++slot) {
+        int state = audio->sounds[slot].state.load(std::memory_order_acquire);
+        if (state == SOUND_STOPPING || (state == SOUND_PLAYING && (sole != nullptr || mixing->fade[slot] != 1.0f))) {
+            return nullptr;
+        }
+        if (state == SOUND_PLAYING) {
+            sole = &audio->sounds[slot];
+        }
+    }
+    return sole;
+}
+
+// mix_sound's work for the sole unfaded stream, straight into the output.
+void copy_sound(AudioSound* sound, uint8_t* out, int frames)
+{
+    bool fed = sound->fully_fed.load(std::memory_order_acquire);
+    int got = ring_read(&sound->ring, reinterpret_cast<int16_t*>(out), frames);
+    size_t frame_bytes = RING_CHANNELS * sizeof(int16_t);
+    std::memset(out + static_cast<size_t>(got) * frame_bytes, 0, static_cast<size_t>(frames - got) * frame_bytes);
+    if (fed && got < frames) {
+        // A stop may have come in meanwhile; then the next pass ends it.
+        int expected = SOUND_PLAYING;
+        sound->state.compare_exchange_strong(expected, SOUND_DONE, std::memory_order_acq_rel);
+    }
+}
+
 } // namespace
 
 void audio_mix(AudioSystem* audio, uint8_t* out, int bytes)
@@ -162,8 +215,16 @@ void audio_mix(AudioSystem* audio, uint8_t* out, int bytes)
     float step = 1.0f / static_cast<float>(audio->config.fade_frames);
     int quiet = audio->device.quiet_frames.load(std::memory_order_relaxed);
     int done = 0;
+    bool copies = is_ring_format(output);
     while (done < frames) {
         int n = std::min(AUDIO_MIX_CHUNK, frames - done);
+        AudioSound* sole = copies ? sole_unfaded_sound(audio) : nullptr;
+        if (sole != nullptr) {
+            copy_sound(sole, out + done * frame_bytes, n);
+            quiet = 0;
+            done += n;
+            continue;
+        }
         std::fill(mixing->mix, mixing->mix + n * RING_CHANNELS, 0.0f);
         int live = group_gains(&audio->master, mixing, n, step);
         bool sounded = false;
