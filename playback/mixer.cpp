@@ -17,6 +17,20 @@
 
 namespace {
 
+// Full scale of a float sample in the ring's 16-bit samples.
+constexpr float INT16_SCALE = 32767.0f;
+
+// A float sample (full scale 1.0) as an output sample: clipped, rounded, and
+// silent for NaN.
+int16_t to_int16(float sample)
+{
+    float v = sample > 1.0f ? 1.0f : (sample < -1.0f ? -1.0f : sample);
+    if (!(v == v)) {
+        v = 0.0f;
+    }
+    return static_cast<int16_t>(std::lrintf(v * INT16_SCALE));
+}
+
 // Whether the output takes the ring's frames as they are.
 bool is_ring_format(const AudioOutput* output)
 {

@@ -2,7 +2,6 @@
 #include "playback/ring.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstring>
 
 namespace {
@@ -68,13 +67,4 @@ int ring_read(AudioRing* ring, int16_t* out, int count)
     std::memcpy(out + first * RING_CHANNELS, ring->samples, static_cast<size_t>(n - first) * FRAME_BYTES);
     ring->read_count.store(taken + static_cast<uint32_t>(n), std::memory_order_release);
     return n;
-}
-
-int16_t to_int16(float sample)
-{
-    float v = sample > 1.0f ? 1.0f : (sample < -1.0f ? -1.0f : sample);
-    if (!(v == v)) {
-        v = 0.0f;
-    }
-    return static_cast<int16_t>(std::lrintf(v * INT16_SCALE));
 }

@@ -11,8 +11,6 @@
 constexpr int RING_FRAMES = 32768;
 constexpr uint32_t RING_MASK = RING_FRAMES - 1;
 constexpr int RING_CHANNELS = 2;
-// Full scale of a float sample in the ring's 16-bit samples.
-constexpr float INT16_SCALE = 32767.0f;
 
 struct AudioRing {
     int16_t samples[RING_FRAMES * RING_CHANNELS];
@@ -21,10 +19,6 @@ struct AudioRing {
     std::atomic<uint32_t> write_count;
     std::atomic<uint32_t> read_count;
 };
-
-// A float sample (full scale 1.0) as a ring sample: clipped, rounded, and
-// silent for NaN, which a damaged frame may decode to.
-int16_t to_int16(float sample);
 
 // Empties the ring. Only while neither side is using it.
 void ring_reset(AudioRing* ring);

@@ -212,15 +212,19 @@ TEST_F(EngineTest, FirstBurstOfADeviceHearsTheStartWhole)
 }
 
 // A file whose format changes part-way, as two encodings joined end to end
-// do: each part plays whole, at its own rate.
+// do: each part plays whole, at its own rate, whether the change switches
+// resamplers or switches between resampling and the device's own rate.
 TEST_F(EngineTest, FormatChangeMidStreamLosesNothing)
 {
     const ToneRecipe low = {440, 8000, 1, 1.0, ""};
     const ToneRecipe high = {660, 44100, 2, 1.0, ""};
+    const ToneRecipe native = {550, DEVICE_RATE, 2, 1.0, ""};
     std::string low_mp3 = read_file(tone("low.mp3", low));
     std::string high_mp3 = read_file(tone("high.mp3", high));
+    std::string native_mp3 = read_file(tone("native.mp3", native));
     write_file("music/low_high.mp3", low_mp3 + high_mp3);
-    write_file("music/high_low.mp3", high_mp3 + low_mp3);
+    write_file("music/native_low.mp3", native_mp3 + low_mp3);
+    write_file("music/low_native.mp3", low_mp3 + native_mp3);
     Engine audio = start_engine();
     // Everything the stream gives, to the frame it ends on.
     auto play_whole = [&](const std::string& path) {
@@ -233,6 +237,7 @@ TEST_F(EngineTest, FormatChangeMidStreamLosesNothing)
     };
     size_t low_length = play_whole("music/low.mp3").size();
     size_t high_length = play_whole("music/high.mp3").size();
+    size_t native_length = play_whole("music/native.mp3").size();
     // The second part's own header frame decodes too: one MPEG frame, at
     // most 576 samples at 8 kHz.
     const size_t ONE_FRAME = 576 * DEVICE_RATE / 8000 + 64;
@@ -240,17 +245,19 @@ TEST_F(EngineTest, FormatChangeMidStreamLosesNothing)
     struct Case {
         const char* path;
         size_t first_length;
+        size_t second_length;
         double first_hz;
         double second_hz;
     };
     const Case cases[] = {
-        {"music/low_high.mp3", low_length, low.frequency, high.frequency},
-        {"music/high_low.mp3", high_length, high.frequency, low.frequency},
+        {"music/low_high.mp3", low_length, high_length, low.frequency, high.frequency},
+        {"music/native_low.mp3", native_length, low_length, native.frequency, low.frequency},
+        {"music/low_native.mp3", low_length, native_length, low.frequency, native.frequency},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.path);
         std::vector<float> left = play_whole(c.path);
-        EXPECT_NEAR(static_cast<double>(left.size()), static_cast<double>(low_length + high_length), ONE_FRAME)
+        EXPECT_NEAR(static_cast<double>(left.size()), static_cast<double>(c.first_length + c.second_length), ONE_FRAME)
             << "samples were lost where the format changes";
         size_t margin = DEVICE_RATE / 5;
         ASSERT_GT(left.size(), c.first_length + 2 * margin);
