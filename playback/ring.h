@@ -7,8 +7,8 @@
 #include <cstdint>
 
 // A power of two, so that the free-running counters index it with a mask and
-// survive wrapping. 32768 frames hold about 680 ms at 48 kHz.
-constexpr int RING_FRAMES = 32768;
+// survive wrapping. 65536 frames hold about 1.4 s at 48 kHz.
+constexpr int RING_FRAMES = 65536;
 constexpr uint32_t RING_MASK = RING_FRAMES - 1;
 constexpr int RING_CHANNELS = 2;
 

@@ -9,24 +9,49 @@
 
 namespace {
 
-// While the device plays the thread looks again this often: the ring holds
-// 600 ms ahead, so it never falls below 350 ms, and each pass decodes a
-// dozen MPEG frames rather than one.
-constexpr auto STREAM_POLL = std::chrono::milliseconds(250);
+// While a stream is being decoded ahead the thread looks again once this
+// share of what it keeps ahead has played, so that the ring never runs
+// lower than the rest, and each pass decodes dozens of MPEG frames at once.
+constexpr int DECODE_POLL_PERCENT = 75;
+// While the device only plays out what it has, the thread looks this often
+// to see it fall quiet.
+constexpr auto QUIET_POLL = std::chrono::milliseconds(250);
+
+// Whether a stream plays and is not all in its ring.
+bool streams_decoding(const AudioSystem* audio)
+{
+    if (audio->master.paused.load(std::memory_order_acquire)) {
+        return false;
+    }
+    for (const AudioSound& sound : audio->sounds) {
+        if (sound.state.load(std::memory_order_acquire) == SOUND_PLAYING &&
+            !sound.fully_fed.load(std::memory_order_relaxed)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::chrono::milliseconds poll_period(const AudioSystem* audio)
+{
+    if (!streams_decoding(audio)) {
+        return QUIET_POLL;
+    }
+    long long ahead_ms = 1000LL * audio->config.ahead_frames / audio->config.output.rate;
+    return std::chrono::milliseconds(ahead_ms * DECODE_POLL_PERCENT / 100);
+}
 
 // Whether a pass has decoding or releasing to do without being asked: a
 // stream that plays and is not all in its ring, or one that has ended.
 bool streams_need_service(const AudioSystem* audio)
 {
-    bool paused = audio->master.paused.load(std::memory_order_acquire);
     for (const AudioSound& sound : audio->sounds) {
         int state = sound.state.load(std::memory_order_acquire);
-        if (state == SOUND_DONE || state == SOUND_STOPPING ||
-            (state == SOUND_PLAYING && !paused && !sound.fully_fed.load(std::memory_order_relaxed))) {
+        if (state == SOUND_DONE || state == SOUND_STOPPING) {
             return true;
         }
     }
-    return false;
+    return streams_decoding(audio);
 }
 
 void streaming_loop(AudioSystem* audio)
@@ -52,7 +77,7 @@ void streaming_loop(AudioSystem* audio)
         bool periodic = (device && !quiet) || (!audio->config.uses_device && streams_need_service(audio));
         if (!s->wake_due && !s->quit) {
             if (periodic) {
-                s->wake.wait_for(held, STREAM_POLL);
+                s->wake.wait_for(held, poll_period(audio));
             } else {
                 s->wake.wait(held, [s] { return s->wake_due || s->quit; });
             }
