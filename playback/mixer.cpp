@@ -126,6 +126,12 @@ int group_gains(const AudioGroup* group, AudioCallback* mixing, int frames, floa
     int live = frames;
     for (int i = 0; i < frames; ++i) {
         gain = gain < target ? std::min(target, gain + step) : std::max(target, gain - step);
+        // Steps summed in float miss the target by a rounding: left there, a
+        // pause would play one more frame at no gain, a frame that a resume
+        // then skips.
+        if (std::fabs(gain - target) < step / 2) {
+            gain = target;
+        }
         mixing->gains[i] = gain;
         if (paused && gain <= 0.0f) {
             live = i;
