@@ -14,8 +14,9 @@ PACKAGES := build-essential cmake pkg-config \
 	googletest libgtest-dev libbenchmark-dev \
 	libx11-dev libpng-dev lame mpg123 xvfb xdotool x11-utils imagemagick \
 	fonts-quicksand pulseaudio pulseaudio-utils
-# Only the benchmarks need these: XTest to click the window, perf to profile.
-BENCH_PACKAGES := libxtst-dev linux-perf
+# Only the benchmarks need these: XTest to click the window, perf to profile,
+# valgrind to count instructions, PipeWire for the second sound server.
+BENCH_PACKAGES := libxtst-dev linux-perf valgrind pipewire pipewire-pulse wireplumber dbus-daemon
 # Only make deb needs these.
 DEB_PACKAGES := debhelper dpkg-dev
 # The font tool reads these fonts; Debian's python3 has fontTools.
