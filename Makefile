@@ -21,8 +21,9 @@ PACKAGES := build-essential cmake pkg-config \
 	libx11-dev libxtst-dev libpng-dev lame mpg123 xvfb imagemagick \
 	fonts-quicksand pulseaudio pulseaudio-utils \
 	dbus dbus-x11 playerctl $(CLASSIC_SDL_PACKAGES)
-# Only the benchmarks need perf, to profile.
-BENCH_PACKAGES := linux-perf
+# Only the benchmarks need these: perf to profile, valgrind to count
+# instructions, PipeWire for the second sound server.
+BENCH_PACKAGES := linux-perf valgrind pipewire pipewire-pulse wireplumber dbus-daemon
 # The font tool reads these fonts; Debian's python3 has fontTools.
 FONT_PACKAGES := python3-fonttools fonts-quicksand fonts-comfortaa fonts-nanum fonts-droid-fallback
 # The formatter the sources are kept in.

@@ -11,10 +11,19 @@
 //                                 largest step over the 200 ms before those:
 //                                 near 1 or below for a fade, far above 1
 //                                 for a cut
+//   bench_listen SOURCE resume REFERENCE
+//                                 records a pause and a resume of a song whose
+//                                 samples REFERENCE holds (raw 16-bit stereo
+//                                 at 48 kHz, as the player decodes it), and
+//                                 prints how many of the song's frames lie
+//                                 between the last one heard before the pause
+//                                 and the first one heard after it: 0 when the
+//                                 song resumes exactly, more when some were
+//                                 lost, less when some were heard twice
 //
 // It first waits for the opposite state to hold (silence before a sound,
-// sound before a silence), then prints "ready" on standard error, so that
-// the caller knows when to click.
+// sound before a silence or a pause), then prints "ready" on standard error,
+// so that the caller knows when to click.
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -29,6 +38,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr int RATE = 48000;
+constexpr int CHANNELS = 2;
 // Samples above this (of 32768) are sound; the null sink's monitor carries
 // exact digital silence otherwise.
 constexpr int THRESHOLD = 16;
@@ -41,32 +51,133 @@ constexpr int TAIL_FRAMES = RATE / 100;
 constexpr int BEFORE_TAIL_FRAMES = RATE / 5;
 constexpr int BLOCK_FRAMES = 96;
 constexpr int GIVE_UP_SECONDS = 20;
+// A resume is judged on stretches of the song this far from the pause and
+// the resume and twice as far, well clear of their fades, and this long:
+// long enough to be found in the song at one place only.
+constexpr int CLEAR_OF_FADE_FRAMES = RATE / 20;
+constexpr int MATCH_FRAMES = 256;
+// Sound after the resume recorded before judging it.
+constexpr int AFTER_RESUME_FRAMES = RATE / 5;
 
 double ms_of(Clock::time_point t)
 {
     return std::chrono::duration<double, std::milli>(t.time_since_epoch()).count();
 }
 
+// Frame i of interleaved stereo samples is loud on either side.
+bool loud_at(const std::vector<int16_t>& samples, size_t frame)
+{
+    return std::abs(static_cast<int>(samples[frame * CHANNELS])) > THRESHOLD ||
+           std::abs(static_cast<int>(samples[frame * CHANNELS + 1])) > THRESHOLD;
+}
+
+// Frame i is digital silence on both sides.
+bool silent_at(const std::vector<int16_t>& samples, size_t frame)
+{
+    return samples[frame * CHANNELS] == 0 && samples[frame * CHANNELS + 1] == 0;
+}
+
+// The largest step between neighbouring frames of the left side in
+// [begin, end).
 int largest_step(const std::vector<int16_t>& samples, size_t begin, size_t end)
 {
     int step = 0;
     for (size_t i = begin + 1; i < end; ++i) {
-        step = std::max(step, std::abs(samples[i] - samples[i - 1]));
+        step = std::max(step, std::abs(samples[i * CHANNELS] - samples[(i - 1) * CHANNELS]));
     }
     return step;
+}
+
+// The frame of the song at which the recorded stretch starting at frame
+// begin is found: exactly where the server passed the samples through
+// untouched, otherwise where they differ least.
+long find_in_song(const std::vector<int16_t>& song, const std::vector<int16_t>& heard, size_t begin)
+{
+    const int16_t* wanted = heard.data() + begin * CHANNELS;
+    size_t song_frames = song.size() / CHANNELS;
+    long best = -1;
+    double best_error = 0.0;
+    for (size_t at = 0; at + MATCH_FRAMES <= song_frames; ++at) {
+        const int16_t* here = song.data() + at * CHANNELS;
+        double error = 0.0;
+        for (int i = 0; i < MATCH_FRAMES * CHANNELS && (best < 0 || error < best_error); ++i) {
+            double d = here[i] - wanted[i];
+            error += d * d;
+        }
+        if (best < 0 || error < best_error) {
+            best = static_cast<long>(at);
+            best_error = error;
+            if (error == 0.0) {
+                break;
+            }
+        }
+    }
+    return best;
+}
+
+std::vector<int16_t> read_song(const char* path)
+{
+    std::vector<int16_t> song;
+    std::FILE* file = std::fopen(path, "rb");
+    if (file == nullptr) {
+        return song;
+    }
+    int16_t block[4096];
+    size_t got = 0;
+    while ((got = std::fread(block, sizeof block[0], 4096, file)) > 0) {
+        song.insert(song.end(), block, block + got);
+    }
+    std::fclose(file);
+    return song;
+}
+
+// Judges a recording holding the song, a run of digital silence where it
+// paused, and the song again: the song's frames skipped (or, below 0,
+// repeated) from the last frame heard before the silence to the first one
+// after it. The song's frame under each recorded frame before the silence
+// follows from where a stretch before it lies in the song, and after it
+// from where a stretch after it lies; two stretches on each side, at
+// different distances, must tell the same, or found is false.
+long resume_gap(const std::vector<int16_t>& song, const std::vector<int16_t>& heard, size_t silence_begin,
+                size_t silence_end, bool* found)
+{
+    long gaps[2] = {};
+    *found = silence_begin >= static_cast<size_t>(2 * CLEAR_OF_FADE_FRAMES + MATCH_FRAMES);
+    for (int k = 0; k < 2 && *found; ++k) {
+        size_t clear = static_cast<size_t>((k + 1) * CLEAR_OF_FADE_FRAMES);
+        size_t before = silence_begin - clear - MATCH_FRAMES;
+        size_t after = silence_end + clear;
+        long at_before = find_in_song(song, heard, before);
+        long at_after = find_in_song(song, heard, after);
+        long last_heard = at_before + static_cast<long>(silence_begin - 1 - before);
+        long first_heard = at_after - static_cast<long>(after - silence_end);
+        gaps[k] = first_heard - (last_heard + 1);
+        *found = at_before >= 0 && at_after >= 0;
+    }
+    *found = *found && gaps[0] == gaps[1];
+    return gaps[0];
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    std::string want = argc == 3 ? argv[2] : "";
-    if (want != "sound" && want != "silence") {
-        std::fprintf(stderr, "usage: bench_listen SOURCE sound|silence\n");
+    std::string want = argc >= 3 ? argv[2] : "";
+    bool resume = want == "resume" && argc == 4;
+    if (!resume && (argc != 3 || (want != "sound" && want != "silence"))) {
+        std::fprintf(stderr, "usage: bench_listen SOURCE sound|silence|resume [REFERENCE]\n");
         return 2;
     }
+    std::vector<int16_t> song;
+    if (resume) {
+        song = read_song(argv[3]);
+        if (song.size() < static_cast<size_t>(MATCH_FRAMES * CHANNELS)) {
+            std::fprintf(stderr, "bench_listen: cannot read the song's samples from %s\n", argv[3]);
+            return 1;
+        }
+    }
     std::string command =
-        "exec parec --raw --format=s16le --channels=1 --rate=48000 --latency-msec=2 -d '" + std::string(argv[1]) + "'";
+        "exec parec --raw --format=s16le --channels=2 --rate=48000 --latency-msec=2 -d '" + std::string(argv[1]) + "'";
     std::FILE* pipe = popen(command.c_str(), "r");
     if (pipe == nullptr) {
         std::fprintf(stderr, "bench_listen: cannot start parec\n");
@@ -76,51 +187,70 @@ int main(int argc, char** argv)
     std::setvbuf(pipe, nullptr, _IONBF, 0);
     bool waiting_for_sound = want == "sound";
     std::vector<int16_t> heard;
-    // When each stretch of heard samples arrived, block by block.
+    // When each stretch of heard frames arrived, block by block.
     std::vector<Clock::time_point> arrived;
-    int16_t block[BLOCK_FRAMES];
+    int16_t block[BLOCK_FRAMES * CHANNELS];
     Clock::time_point start = Clock::now();
     int settled = 0;
     bool ready = false;
-    size_t quiet_from = 0; // first sample of the current silent run, once ready
+    size_t quiet_from = 0;    // first frame of the current silent run, once ready
+    size_t silence_begin = 0; // a resume's pause: its run of digital silence
+    size_t silence_end = 0;
     int result = 1;
     while (Clock::now() - start < std::chrono::seconds(GIVE_UP_SECONDS)) {
-        size_t got = std::fread(block, sizeof block[0], BLOCK_FRAMES, pipe);
+        size_t got = std::fread(block, sizeof block[0] * CHANNELS, BLOCK_FRAMES, pipe);
         if (got == 0) {
             break;
         }
         Clock::time_point now = Clock::now();
+        size_t first = heard.size() / CHANNELS;
+        heard.insert(heard.end(), block, block + got * CHANNELS);
+        arrived.insert(arrived.end(), got, now);
         if (!ready) {
             // The opposite of what we wait for must hold first, judged by
             // blocks: a sine passes near zero twice a period.
-            int peak = 0;
-            for (size_t i = 0; i < got; ++i) {
-                peak = std::max(peak, std::abs(static_cast<int>(block[i])));
+            bool loud = false;
+            for (size_t i = first; i < first + got; ++i) {
+                loud = loud || loud_at(heard, i);
             }
-            bool loud = peak > THRESHOLD;
             settled = loud != waiting_for_sound ? settled + static_cast<int>(got) : 0;
-            heard.insert(heard.end(), block, block + got);
-            arrived.insert(arrived.end(), got, now);
             if (settled >= SETTLED_FRAMES) {
                 ready = true;
-                quiet_from = heard.size();
+                quiet_from = heard.size() / CHANNELS;
                 std::fprintf(stderr, "ready\n");
             }
             continue;
         }
-        for (size_t i = 0; i < got; ++i) {
-            heard.push_back(block[i]);
-            arrived.push_back(now);
-            bool loud = std::abs(static_cast<int>(block[i])) > THRESHOLD;
+        for (size_t i = first; i < first + got && result != 0; ++i) {
+            bool loud = loud_at(heard, i);
             if (waiting_for_sound && loud) {
-                std::printf("%.2f\n", ms_of(arrived.back()));
+                std::printf("%.2f\n", ms_of(arrived[i]));
                 result = 0;
-                break;
-            }
-            if (!waiting_for_sound) {
+            } else if (resume) {
+                // The pause is the first run of digital silence long enough;
+                // the resume is the sound after it.
+                if (silence_end == 0 && !silent_at(heard, i)) {
+                    quiet_from = i + 1;
+                } else if (silence_end == 0 && i + 1 - quiet_from >= static_cast<size_t>(SILENCE_FRAMES)) {
+                    silence_begin = quiet_from;
+                    silence_end = i + 1;
+                } else if (silence_end == i && silent_at(heard, i)) {
+                    silence_end = i + 1;
+                } else if (silence_end != 0 && i >= silence_end + 2 * CLEAR_OF_FADE_FRAMES + AFTER_RESUME_FRAMES) {
+                    bool found = false;
+                    long gap = resume_gap(song, heard, silence_begin, silence_end, &found);
+                    if (!found) {
+                        std::fprintf(stderr, "bench_listen: what was heard is not in the song\n");
+                        result = 1;
+                        break;
+                    }
+                    std::printf("%ld\n", gap);
+                    result = 0;
+                }
+            } else if (!waiting_for_sound) {
                 if (loud) {
-                    quiet_from = heard.size();
-                } else if (heard.size() - quiet_from >= static_cast<size_t>(SILENCE_FRAMES)) {
+                    quiet_from = i + 1;
+                } else if (i + 1 - quiet_from >= static_cast<size_t>(SILENCE_FRAMES)) {
                     size_t end = quiet_from;
                     size_t tail = end > TAIL_FRAMES ? end - TAIL_FRAMES : 0;
                     size_t before = tail > BEFORE_TAIL_FRAMES ? tail - BEFORE_TAIL_FRAMES : 0;
@@ -128,7 +258,6 @@ int main(int argc, char** argv)
                     std::printf("%.2f %.2f\n", ms_of(arrived[end]),
                                 static_cast<double>(largest_step(heard, tail, end)) / steady);
                     result = 0;
-                    break;
                 }
             }
         }

@@ -1,6 +1,8 @@
 // One MP3 file read as it plays: decoded with libmpg123, converted with
 // libsoxr to the device's rate, and written as stereo 16-bit frames into a
-// ring.
+// ring. At the device's rate the decoder writes 16-bit samples, which go to
+// the ring as they are; at any other rate it writes float, which the
+// resampler takes, so that its output is rounded to 16 bits once.
 #pragma once
 
 #include <mpg123.h>
@@ -10,13 +12,19 @@
 
 #include "playback/ring.h"
 
-// Room for the two largest MPEG frames' worth of samples (1152 per channel,
-// stereo), so that one read of the decoder fills it.
+// Room for the two largest MPEG frames' worth of float samples (1152 per
+// channel, stereo), so that one read of the decoder fills it.
 constexpr int DECODE_SAMPLES = 1152 * 2 * 2;
 constexpr int CONVERT_SAMPLES = 4096;
 // The file is read in blocks of this size and handed to the decoder from
 // memory: it asks for a few bytes at a time while it searches for a frame.
 constexpr int INPUT_BLOCK_SIZE = 16384;
+
+// What one read of the decoder gave, in the encoding its rate calls for.
+union DecodedSamples {
+    float as_float[DECODE_SAMPLES];
+    int16_t as_int16[DECODE_SAMPLES * 2];
+};
 
 // A fresh record holds nothing open; decoder_open starts every stream from
 // a fresh record.
@@ -35,7 +43,7 @@ struct StreamDecoder {
     long long read_since_audio = 0; // bytes the decoder took since a read last gave audio
     long next_rate = 0;             // the format the decoder's next read gives
     int next_channels = 0;
-    float decoded[DECODE_SAMPLES];
+    DecodedSamples decoded;
     long decoded_rate = 0;    // the format of what decoded holds; it differs from
     int decoded_channels = 0; // file_rate, file_channels right after a change
     int decoded_frames = 0;

@@ -127,6 +127,7 @@ struct AudioConfig {
     AudioOutput output;
     int fade_frames;   // output frames a pause, resume or stop ramp takes
     int ahead_frames;  // how far the streaming thread decodes ahead
+    int start_frames;  // how much a stream holds decoded before it plays
     int linger_frames; // quiet output frames heard before the output may close
 };
 

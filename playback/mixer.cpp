@@ -1,6 +1,11 @@
 // The mix the audio callback runs: reads each channel's ring, applies the
 // group's pause fade and each stream's stop fade, and writes the device's
 // format. It never blocks: all it shares with other threads is atomics.
+//
+// Nearly always one song plays at full gain into a 16-bit stereo device in
+// the machine's byte order: its ring's frames are then the output's, bit
+// for bit, and are copied out as they are. Only fades, streams overlapping
+// and other formats go through the mix in float.
 #include <SDL.h>
 
 #include <algorithm>
@@ -12,6 +17,26 @@
 #include "playback/mixer.h"
 
 namespace {
+
+// Full scale of a float sample in the ring's 16-bit samples.
+constexpr float INT16_SCALE = 32767.0f;
+
+// A float sample (full scale 1.0) as an output sample: clipped, rounded, and
+// silent for NaN.
+int16_t to_int16(float sample)
+{
+    float v = sample > 1.0f ? 1.0f : (sample < -1.0f ? -1.0f : sample);
+    if (!(v == v)) {
+        v = 0.0f;
+    }
+    return static_cast<int16_t>(std::lrintf(v * INT16_SCALE));
+}
+
+// Whether the output takes the ring's frames as they are.
+bool is_ring_format(const AudioOutput* output)
+{
+    return output->format == AUDIO_S16SYS && output->channels == RING_CHANNELS;
+}
 
 int sample_bytes(uint16_t format)
 {
@@ -64,6 +89,13 @@ void put_sample(uint16_t format, uint8_t* out, int16_t value)
 
 void write_output(const AudioOutput* output, const AudioCallback* mixing, uint8_t* out, int frames)
 {
+    if (is_ring_format(output)) {
+        auto* samples = reinterpret_cast<int16_t*>(out);
+        for (int i = 0; i < frames * RING_CHANNELS; ++i) {
+            samples[i] = to_int16(mixing->mix[i]);
+        }
+        return;
+    }
     uint16_t format = output->format;
     int channels = output->channels;
     int width = sample_bytes(format);
@@ -95,6 +127,12 @@ int group_gains(const AudioGroup* group, AudioCallback* mixing, int frames, floa
     int live = frames;
     for (int i = 0; i < frames; ++i) {
         gain = gain < target ? std::min(target, gain + step) : std::max(target, gain - step);
+        // Steps summed in float miss the target by a rounding: left there, a
+        // pause would play one more frame at no gain, a frame that a resume
+        // then skips.
+        if (std::fabs(gain - target) < step / 2) {
+            gain = target;
+        }
         mixing->gains[i] = gain;
         if (paused && gain <= 0.0f) {
             live = i;
@@ -156,6 +194,42 @@ bool mix_sound(AudioSound* sound, float* fade_of_sound, AudioCallback* mixing, i
     return live > 0;
 }
 
+// The one stream on a channel when it plays at full gain and the group is
+// not fading either, so that the mix would only copy it; otherwise nullptr.
+AudioSound* sole_unfaded_sound(AudioSystem* audio)
+{
+    const AudioCallback* mixing = &audio->callback;
+    if (audio->master.paused.load(std::memory_order_acquire) || mixing->group_gain != 1.0f) {
+        return nullptr;
+    }
+    AudioSound* sole = nullptr;
+    for (int slot = 0; slot < AUDIO_SOUND_SLOTS; ++slot) {
+        int state = audio->sounds[slot].state.load(std::memory_order_acquire);
+        if (state == SOUND_STOPPING || (state == SOUND_PLAYING && (sole != nullptr || mixing->fade[slot] != 1.0f))) {
+            return nullptr;
+        }
+        if (state == SOUND_PLAYING) {
+            sole = &audio->sounds[slot];
+        }
+    }
+    return sole;
+}
+
+// mix_sound's work for the sole unfaded stream, straight into the output.
+void copy_sound(AudioSound* sound, uint8_t* out, int frames, int64_t chunk_start)
+{
+    bool fed = sound->fully_fed.load(std::memory_order_acquire);
+    int got = ring_read(&sound->ring, reinterpret_cast<int16_t*>(out), frames);
+    size_t frame_bytes = RING_CHANNELS * sizeof(int16_t);
+    std::memset(out + static_cast<size_t>(got) * frame_bytes, 0, static_cast<size_t>(frames - got) * frame_bytes);
+    if (fed && got < frames) {
+        // A stop may have come in meanwhile; then the next pass ends it.
+        sound->done_at.store(chunk_start, std::memory_order_relaxed);
+        int expected = SOUND_PLAYING;
+        sound->state.compare_exchange_strong(expected, SOUND_DONE, std::memory_order_acq_rel);
+    }
+}
+
 } // namespace
 
 void audio_mix(AudioSystem* audio, uint8_t* out, int bytes)
@@ -173,6 +247,7 @@ void audio_mix(AudioSystem* audio, uint8_t* out, int bytes)
     bool marked = audio->config.keeps_history;
     AudioHistory* history = &audio->history;
     int done = 0;
+    bool copies = is_ring_format(output);
     while (done < frames) {
         int n = std::min(AUDIO_MIX_CHUNK, frames - done);
         if (marked) {
@@ -185,6 +260,14 @@ void audio_mix(AudioSystem* audio, uint8_t* out, int bytes)
             n = std::min(n, AUDIO_MIX_CHUNK - into_chunk);
         }
         int64_t chunk_start = history->mixed - history->mixed % AUDIO_MIX_CHUNK;
+        AudioSound* sole = copies ? sole_unfaded_sound(audio) : nullptr;
+        if (sole != nullptr) {
+            copy_sound(sole, out + done * frame_bytes, n, chunk_start);
+            mixing->quiet_frames = 0;
+            history->mixed += n;
+            done += n;
+            continue;
+        }
         std::fill(mixing->mix, mixing->mix + n * RING_CHANNELS, 0.0f);
         int live = group_gains(&audio->master, mixing, n, step);
         bool sounded = false;

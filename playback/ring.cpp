@@ -2,7 +2,25 @@
 #include "playback/ring.h"
 
 #include <algorithm>
-#include <cmath>
+#include <cstring>
+
+namespace {
+
+constexpr size_t FRAME_BYTES = sizeof(int16_t) * RING_CHANNELS;
+
+// The frames from the counter on lie in at most two pieces, split where the
+// ring wraps: the first piece's length of count.
+int first_piece(uint32_t counter, int count)
+{
+    return std::min(count, RING_FRAMES - static_cast<int>(counter & RING_MASK));
+}
+
+int16_t* frame_at(AudioRing* ring, uint32_t counter)
+{
+    return ring->samples + (counter & RING_MASK) * RING_CHANNELS;
+}
+
+} // namespace
 
 void ring_reset(AudioRing* ring)
 {
@@ -27,12 +45,16 @@ int ring_write(AudioRing* ring, const int16_t* source, int count, int source_cha
     int held = static_cast<int>(written - kept);
     int room = std::min(std::min(limit, RING_FRAMES) - ahead, RING_FRAMES - held);
     int n = std::clamp(count, 0, std::max(room, 0));
-    for (int i = 0; i < n; ++i) {
-        uint32_t slot = ((written + static_cast<uint32_t>(i)) & RING_MASK) * RING_CHANNELS;
-        int16_t left = source[i * source_channels];
-        int16_t right = source_channels > 1 ? source[i * source_channels + 1] : left;
-        ring->samples[slot] = left;
-        ring->samples[slot + 1] = right;
+    if (source_channels == RING_CHANNELS) {
+        int first = first_piece(written, n);
+        std::memcpy(frame_at(ring, written), source, static_cast<size_t>(first) * FRAME_BYTES);
+        std::memcpy(ring->samples, source + first * RING_CHANNELS, static_cast<size_t>(n - first) * FRAME_BYTES);
+    } else {
+        for (int i = 0; i < n; ++i) {
+            uint32_t slot = ((written + static_cast<uint32_t>(i)) & RING_MASK) * RING_CHANNELS;
+            ring->samples[slot] = source[i];
+            ring->samples[slot + 1] = source[i];
+        }
     }
     ring->write_count.store(written + static_cast<uint32_t>(n), std::memory_order_release);
     return n;
@@ -43,11 +65,9 @@ int ring_read(AudioRing* ring, int16_t* out, int count)
     uint32_t taken = ring->read_count.load(std::memory_order_relaxed);
     uint32_t written = ring->write_count.load(std::memory_order_acquire);
     int n = std::clamp(count, 0, static_cast<int>(written - taken));
-    for (int i = 0; i < n; ++i) {
-        uint32_t slot = ((taken + static_cast<uint32_t>(i)) & RING_MASK) * RING_CHANNELS;
-        out[i * RING_CHANNELS] = ring->samples[slot];
-        out[i * RING_CHANNELS + 1] = ring->samples[slot + 1];
-    }
+    int first = first_piece(taken, n);
+    std::memcpy(out, frame_at(ring, taken), static_cast<size_t>(first) * FRAME_BYTES);
+    std::memcpy(out + first * RING_CHANNELS, ring->samples, static_cast<size_t>(n - first) * FRAME_BYTES);
     ring->read_count.store(taken + static_cast<uint32_t>(n), std::memory_order_release);
     return n;
 }
@@ -65,13 +85,4 @@ void ring_rewind(AudioRing* ring, uint32_t position)
 void ring_keep_from(AudioRing* ring, uint32_t position)
 {
     ring->keep_count.store(position, std::memory_order_release);
-}
-
-int16_t to_int16(float sample)
-{
-    float v = sample > 1.0f ? 1.0f : (sample < -1.0f ? -1.0f : sample);
-    if (!(v == v)) {
-        v = 0.0f;
-    }
-    return static_cast<int16_t>(std::lrintf(v * INT16_SCALE));
 }

@@ -15,8 +15,6 @@
 constexpr int RING_FRAMES = 65536;
 constexpr uint32_t RING_MASK = RING_FRAMES - 1;
 constexpr int RING_CHANNELS = 2;
-// Full scale of a float sample in the ring's 16-bit samples.
-constexpr float INT16_SCALE = 32767.0f;
 
 struct AudioRing {
     int16_t samples[RING_FRAMES * RING_CHANNELS];
@@ -28,10 +26,6 @@ struct AudioRing {
     // the reader may still take again.
     std::atomic<uint32_t> keep_count;
 };
-
-// A float sample (full scale 1.0) as a ring sample: clipped, rounded, and
-// silent for NaN, which a damaged frame may decode to.
-int16_t to_int16(float sample);
 
 // Empties the ring. Only while neither side is using it.
 void ring_reset(AudioRing* ring);

@@ -1,6 +1,7 @@
 // The streaming thread's loop and the work of each pass.
 #include "playback/streamer.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <system_error>
@@ -10,24 +11,63 @@
 
 namespace {
 
-// While the output plays the thread looks again this often: the ring holds
-// 600 ms ahead, so it never falls below 350 ms, and each pass decodes a
-// dozen MPEG frames rather than one.
-constexpr auto STREAM_POLL = std::chrono::milliseconds(250);
+// While a stream is being decoded ahead the thread looks again once this
+// share of what its ring holds ahead has played, so that the ring never runs
+// lower than the rest, and each pass decodes dozens of MPEG frames at once.
+constexpr int DECODE_POLL_PERCENT = 75;
+// While the output only plays out what it has, the thread looks this often
+// to see it fall quiet, or a sound server stall.
+constexpr auto QUIET_POLL = std::chrono::milliseconds(250);
+// A ring that stays nearly empty (a decoder that gives little at a time)
+// must not turn the thread into a spin.
+constexpr auto SHORTEST_POLL = std::chrono::milliseconds(10);
+
+// The least that any stream being decoded holds ahead in its ring, in
+// frames; -1 when none is being decoded.
+int least_ahead(const AudioSystem* audio)
+{
+    if (audio->master.paused.load(std::memory_order_acquire)) {
+        return -1;
+    }
+    int least = -1;
+    for (const AudioSound& sound : audio->sounds) {
+        if (sound.state.load(std::memory_order_acquire) == SOUND_PLAYING &&
+            !sound.fully_fed.load(std::memory_order_relaxed)) {
+            int ahead = ring_buffered(&sound.ring);
+            least = least < 0 ? ahead : std::min(least, ahead);
+        }
+    }
+    return least;
+}
+
+bool streams_decoding(const AudioSystem* audio)
+{
+    return least_ahead(audio) >= 0;
+}
+
+// What the rings hold ahead, not what the thread aims for: the history a
+// sound server's rewinds need takes part of each ring.
+std::chrono::milliseconds poll_period(const AudioSystem* audio)
+{
+    int ahead = least_ahead(audio);
+    if (ahead < 0) {
+        return QUIET_POLL;
+    }
+    long long ahead_ms = 1000LL * ahead / audio->config.output.rate;
+    return std::max(SHORTEST_POLL, std::chrono::milliseconds(ahead_ms * DECODE_POLL_PERCENT / 100));
+}
 
 // Whether a pass has decoding or releasing to do without being asked: a
 // stream that plays and is not all in its ring, or one that has ended.
 bool streams_need_service(const AudioSystem* audio)
 {
-    bool paused = audio->master.paused.load(std::memory_order_acquire);
     for (const AudioSound& sound : audio->sounds) {
         int state = sound.state.load(std::memory_order_acquire);
-        if (state == SOUND_DONE || state == SOUND_STOPPING ||
-            (state == SOUND_PLAYING && !paused && !sound.fully_fed.load(std::memory_order_relaxed))) {
+        if (state == SOUND_DONE || state == SOUND_STOPPING) {
             return true;
         }
     }
-    return false;
+    return streams_decoding(audio);
 }
 
 void streaming_loop(AudioSystem* audio)
@@ -55,7 +95,7 @@ void streaming_loop(AudioSystem* audio)
             (open && !settle) || (audio->config.output_kind == OUTPUT_CALLER && streams_need_service(audio));
         if (!s->wake_due && !s->quit) {
             if (periodic) {
-                s->wake.wait_for(held, STREAM_POLL);
+                s->wake.wait_for(held, poll_period(audio));
             } else {
                 s->wake.wait(held, [s] { return s->wake_due || s->quit; });
             }
