@@ -197,6 +197,7 @@ int main(int argc, char** argv)
     size_t silence_begin = 0; // a resume's pause: its run of digital silence
     size_t silence_end = 0;
     int result = 1;
+    bool finished = false; // judged, one way or the other
     while (Clock::now() - start < std::chrono::seconds(GIVE_UP_SECONDS)) {
         size_t got = std::fread(block, sizeof block[0] * CHANNELS, BLOCK_FRAMES, pipe);
         if (got == 0) {
@@ -221,11 +222,12 @@ int main(int argc, char** argv)
             }
             continue;
         }
-        for (size_t i = first; i < first + got && result != 0; ++i) {
+        for (size_t i = first; i < first + got && !finished; ++i) {
             bool loud = loud_at(heard, i);
             if (waiting_for_sound && loud) {
                 std::printf("%.2f\n", ms_of(arrived[i]));
                 result = 0;
+                finished = true;
             } else if (resume) {
                 // The pause is the first run of digital silence long enough;
                 // the resume is the sound after it.
@@ -240,12 +242,12 @@ int main(int argc, char** argv)
                     bool found = false;
                     long gap = resume_gap(song, heard, silence_begin, silence_end, &found);
                     if (!found) {
-                        std::fprintf(stderr, "bench_listen: what was heard is not in the song\n");
-                        result = 1;
-                        break;
+                        std::fprintf(stderr, "bench_listen: what was heard around the pause is not in the song\n");
+                    } else {
+                        std::printf("%ld\n", gap);
+                        result = 0;
                     }
-                    std::printf("%ld\n", gap);
-                    result = 0;
+                    finished = true;
                 }
             } else if (!waiting_for_sound) {
                 if (loud) {
@@ -258,16 +260,17 @@ int main(int argc, char** argv)
                     std::printf("%.2f %.2f\n", ms_of(arrived[end]),
                                 static_cast<double>(largest_step(heard, tail, end)) / steady);
                     result = 0;
+                    finished = true;
                 }
             }
         }
-        if (result == 0) {
+        if (finished) {
             break;
         }
     }
     std::fflush(stdout);
     pclose(pipe);
-    if (result != 0) {
+    if (!finished) {
         std::fprintf(stderr, "bench_listen: no %s heard within %d s\n", want.c_str(), GIVE_UP_SECONDS);
     }
     return result;
