@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cmath>
 #include <filesystem>
 #include <iterator>
 #include <sstream>
@@ -107,6 +108,30 @@ class WholePlayer : public ::testing::Test {
         click_on(LINE_SPOTS[line - 1]);
         std::string expected = "./music/" + name + "\n" + std::to_string(line);
         ASSERT_TRUE(wait_until([&] { return read_file(temp_dir + "/datest.txt") == expected; }));
+    }
+
+    // Opens the browser, waits for the list to hold lines lines, picks the
+    // song and goes back to the small player.
+    void choose_song(const std::string& name, size_t lines)
+    {
+        click_on(OPEN_SPOT);
+        ASSERT_TRUE(wait_until([&] { return list_lines().size() == lines; }));
+        pick_line_of(name);
+        click_on(BACK_SPOT);
+        WindowLook look;
+        ASSERT_TRUE(wait_for_width(x, player, PLAYER_VIEW_WIDTH, &look));
+    }
+
+    // What the disk output wrote last: the tone at this pitch, or silence.
+    bool hears_tone(double hz)
+    {
+        Heard heard = listen(player.audio_file, 0.2);
+        return heard.rms > 0.05 && std::abs(heard.hz - hz) < hz * 0.02;
+    }
+    bool hears_silence()
+    {
+        Heard heard = listen(player.audio_file, 0.2);
+        return heard.enough && heard.rms < 0.001;
     }
 
     // The player still answers: the stop button lights under the pointer

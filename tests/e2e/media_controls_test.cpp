@@ -66,24 +66,13 @@ TEST_F(OnASessionBus, CallsPressTheButtonsAsClicksWould)
 {
     make_tone_mp3("music/tone.mp3", {TONE_HZ, 44100, 1, 60, "-b 64"});
     ASSERT_NE(launch("sound.raw"), 0u);
-    auto tone = [&] {
-        Heard heard = listen(player.audio_file, 0.2);
-        return heard.rms > 0.05 && std::abs(heard.hz - TONE_HZ) < TONE_HZ * 0.02;
-    };
-    auto silence = [&] {
-        Heard heard = listen(player.audio_file, 0.2);
-        return heard.enough && heard.rms < 0.001;
-    };
+    auto tone = [&] { return hears_tone(TONE_HZ); };
+    auto silence = [&] { return hears_silence(); };
 
     // With no song chosen, play does nothing.
     playerctl("play");
     EXPECT_EQ(playerctl("status"), "Stopped");
-    click_on(OPEN_SPOT);
-    ASSERT_TRUE(wait_until([&] { return list_lines().size() == 3; }));
-    pick_line_of("tone.mp3");
-    click_on(BACK_SPOT);
-    WindowLook look;
-    ASSERT_TRUE(wait_for_width(x, player, PLAYER_VIEW_WIDTH, &look));
+    choose_song("tone.mp3", 3);
     // Nothing under the pointer from here on: what lights is the transport,
     // presented by the frame that handled the call.
     move_to(REST_SPOT);

@@ -155,23 +155,12 @@ TEST_F(WholePlayer, PlayPausePlayStopIsHeardAndShown)
     const double TONE_HZ = 660;
     make_tone_mp3("music/tone.mp3", {TONE_HZ, 44100, 1, 30, "-b 64"});
     ASSERT_NE(launch("sound.raw"), 0u);
-    click_on(OPEN_SPOT);
-    ASSERT_TRUE(wait_until([&] { return list_lines().size() == 3; }));
-    pick_line_of("tone.mp3");
-    click_on(BACK_SPOT);
-    WindowLook look;
-    ASSERT_TRUE(wait_for_width(x, player, PLAYER_VIEW_WIDTH, &look));
+    choose_song("tone.mp3", 3);
 
     Image play_lit = load_skin_bitmap("play_en.bmp");
     Image pause_lit = load_skin_bitmap("pause_en.bmp");
-    auto tone = [&] {
-        Heard heard = listen(player.audio_file, 0.2);
-        return heard.rms > 0.05 && std::abs(heard.hz - TONE_HZ) < TONE_HZ * 0.02;
-    };
-    auto silence = [&] {
-        Heard heard = listen(player.audio_file, 0.2);
-        return heard.enough && heard.rms < 0.001;
-    };
+    auto tone = [&] { return hears_tone(TONE_HZ); };
+    auto silence = [&] { return hears_silence(); };
 
     // As a user who takes a moment: the start-up check's device has closed,
     // so play opens one afresh.

@@ -76,16 +76,7 @@ class OnASoundServer : public WholePlayer {
         std::filesystem::remove("music/then.part");
     }
 
-    // Picks the song in the browser and goes back to the small player.
-    void choose_the_song()
-    {
-        click_on(OPEN_SPOT);
-        ASSERT_TRUE(wait_until([&] { return list_lines().size() == 3; }));
-        pick_line_of("song.mp3");
-        click_on(BACK_SPOT);
-        WindowLook look;
-        ASSERT_TRUE(wait_for_width(x, player, PLAYER_VIEW_WIDTH, &look));
-    }
+    void choose_the_song() { choose_song("song.mp3", 3); }
 
     // Waits for the first stretch with sound in it and tells its pitch, so
     // that what the player plays first is what is judged.
