@@ -21,8 +21,8 @@
 //                                 song resumes exactly, more when some were
 //                                 lost, less when some were heard twice
 //
-// It first waits for the opposite state to hold (silence before a sound,
-// sound before a silence or a pause), then prints "ready" on standard error,
+// It first records for a while, then waits for the opposite state to hold
+// (silence before a sound, sound before a silence or a pause), then prints "ready" on standard error,
 // so that the caller knows when to click.
 #include <algorithm>
 #include <chrono>
@@ -47,6 +47,12 @@ constexpr int THRESHOLD = 16;
 constexpr int SILENCE_FRAMES = RATE / 10;
 // The state before the click must hold this long before "ready".
 constexpr int SETTLED_FRAMES = RATE / 5;
+// A recorder that joins lowers the null sink's latency to its own, and the
+// sink takes back what it had mixed ahead for a playing stream (a quarter
+// second for the player's, measured), which its monitor shows as that much
+// digital silence in the middle of the song. The state before the click is
+// judged only after this long, past any such stretch.
+constexpr int WARM_UP_FRAMES = RATE * 6 / 10;
 constexpr int TAIL_FRAMES = RATE / 100;
 constexpr int BEFORE_TAIL_FRAMES = RATE / 5;
 constexpr int BLOCK_FRAMES = 96;
@@ -214,7 +220,8 @@ int main(int argc, char** argv)
             for (size_t i = first; i < first + got; ++i) {
                 loud = loud || loud_at(heard, i);
             }
-            settled = loud != waiting_for_sound ? settled + static_cast<int>(got) : 0;
+            bool warm = heard.size() / CHANNELS >= static_cast<size_t>(WARM_UP_FRAMES);
+            settled = warm && loud != waiting_for_sound ? settled + static_cast<int>(got) : 0;
             if (settled >= SETTLED_FRAMES) {
                 ready = true;
                 quiet_from = heard.size() / CHANNELS;

@@ -6,6 +6,7 @@
 #include <pulse/pulseaudio.h>
 #include <strings.h>
 
+#include <algorithm>
 #include <chrono>
 #include <climits>
 #include <cstdio>
@@ -37,7 +38,8 @@ constexpr int STALL_MS = 3000;
 // wake a few times a second. PipeWire's graph cannot give back what it has
 // pulled, so it takes 50 ms at a time: measured on PipeWire 0.3.65, that
 // costs the server no more than a quarter second does, while 20 ms costs
-// twice as much.
+// twice as much. A click's change starts past what it may have pulled, so
+// a pause is heard up to that much later there than on PulseAudio.
 constexpr int PULSEAUDIO_LATENCY_MS = 250;
 constexpr int PIPEWIRE_LATENCY_MS = 50;
 constexpr char APPLICATION_NAME[] = "Klamor";
@@ -317,6 +319,25 @@ void on_probe_timeout(pa_mainloop_api*, pa_time_event*, const struct timeval*, v
     pa_threaded_mainloop_signal(wait->pulse->mainloop, 0);
 }
 
+// The first frame that the server may not have taken yet, where it cannot
+// give back what it has taken (PipeWire): what it had read when it last
+// said, what it has read since at the stream's rate, and one more pull,
+// since it takes a whole period at once. A rewrite that starts earlier is
+// lost in part, and the listener hears the song cut, without its fade, and
+// resumed off by the part lost. PulseAudio takes back all it has not
+// played, so nothing but the listener bounds a rewrite there.
+int64_t first_untaken(AudioSystem* audio)
+{
+    const pa_timing_info* timing = pa_stream_get_timing_info(audio->pulse.stream);
+    if (!audio->pulse.on_pipewire || timing == nullptr || timing->read_index_corrupt) {
+        return 0;
+    }
+    int64_t read = timing->read_index / static_cast<int64_t>(frame_bytes(audio));
+    int64_t since = static_cast<int64_t>(pa_timeval_age(&timing->timestamp)) * audio->config.output.rate /
+                    static_cast<int64_t>(PA_USEC_PER_SEC);
+    return read + since + ms_to_frames(audio, PIPEWIRE_LATENCY_MS);
+}
+
 } // namespace
 
 bool pulse_wanted()
@@ -422,8 +443,8 @@ void pulse_hold(AudioSystem* audio)
         return;
     }
     int64_t written = audio->history.mixed;
-    int64_t from =
-        rewrite_start(heard, written, history_oldest(audio), static_cast<int>(ms_to_frames(audio, REWRITE_MARGIN_MS)));
+    int64_t oldest = std::max(history_oldest(audio), first_untaken(audio));
+    int64_t from = rewrite_start(heard, written, oldest, static_cast<int>(ms_to_frames(audio, REWRITE_MARGIN_MS)));
     if (from < written && history_rewind(audio, from)) {
         p->rewriting = true;
         p->rewrite_end = written;
