@@ -183,11 +183,11 @@ void open_stream(AudioSystem* audio)
 {
     PulseOutput* p = &audio->pulse;
     const AudioOutput* output = &audio->config.output;
-    pa_sample_spec spec = {PA_SAMPLE_S16NE, static_cast<uint32_t>(output->rate),
-                           static_cast<uint8_t>(output->channels)};
+    pa_sample_spec format = {PA_SAMPLE_S16NE, static_cast<uint32_t>(output->rate),
+                             static_cast<uint8_t>(output->channels)};
     pa_proplist* properties = pa_proplist_new();
     pa_proplist_sets(properties, PA_PROP_MEDIA_ROLE, MEDIA_ROLE);
-    p->stream = pa_stream_new_with_proplist(p->context, media_name(p), &spec, nullptr, properties);
+    p->stream = pa_stream_new_with_proplist(p->context, media_name(p), &format, nullptr, properties);
     pa_proplist_free(properties);
     if (p->stream == nullptr) {
         fail(audio);
