@@ -21,7 +21,7 @@ bool start_audio(AudioSystem* audio, char* error, int error_size)
         std::snprintf(error, static_cast<size_t>(error_size), "cannot start the MP3 decoder");
         return false;
     }
-    return audio_system_init(audio, AUDIO_CHANNEL_COUNT, error, error_size);
+    return audio_system_init(audio, error, error_size);
 }
 
 } // namespace

@@ -70,7 +70,7 @@ int main(int argc, char** argv)
         std::vector<AudioSystem> holder(1);
         char error[AUDIO_ERROR_SIZE] = "";
         if (!audio_system_create(holder.data()) ||
-            !audio_system_start(holder.data(), 2, &OUTPUT, false, error, sizeof error)) {
+            !audio_system_start(holder.data(), &OUTPUT, false, error, sizeof error)) {
             std::fprintf(stderr, "bench_engine: %s\n", error);
             return 1;
         }
@@ -86,7 +86,7 @@ int main(int argc, char** argv)
     std::vector<AudioSystem> holder(1);
     AudioSystem* audio = holder.data();
     char error[AUDIO_ERROR_SIZE] = "";
-    if (!audio_system_create(audio) || !audio_system_start(audio, 2, &OUTPUT, false, error, sizeof error)) {
+    if (!audio_system_create(audio) || !audio_system_start(audio, &OUTPUT, false, error, sizeof error)) {
         std::fprintf(stderr, "bench_engine: %s\n", error);
         return 1;
     }

@@ -1,17 +1,18 @@
 // The caller's side of the engine: starting and closing it, creating and
-// playing streams, and the master group's pause and stop.
+// playing streams, pausing and stopping, and what follows from an output
+// that may close or was lost.
 #include "playback/engine.h"
 
 #include <SDL.h>
 #include <mpg123.h>
 
 #include <algorithm>
-#include <chrono>
-#include <climits>
 #include <cstdio>
 #include <cstring>
 
+#include "app/utf8.h"
 #include "playback/history.h"
+#include "playback/mixer.h"
 #include "playback/output.h"
 #include "playback/streamer.h"
 
@@ -23,10 +24,14 @@ constexpr int REQUESTED_CHANNELS = 2;
 // Pause, resume and stop fade over 5 ms: short enough to feel immediate,
 // long enough not to click.
 constexpr int FADE_MS = 5;
-// The streaming thread keeps this much decoded ahead of the output. The
-// longer it is, the less often the thread wakes, and waking is dear: woken 4
-// times a second it took a third more CPU than woken once.
-constexpr int AHEAD_MS = 1300;
+// The streaming thread decodes this far ahead when it wakes. The longer it
+// is, the less often the thread wakes, and waking is dear: woken 4 times a
+// second it took a third more CPU than woken once.
+constexpr int AHEAD_MS = 2000;
+// The mix wakes the streaming thread when a ring holds less than this
+// ahead: the most an output takes at once (a new sound server stream's
+// first request, its whole buffer), and a quarter second to decode more.
+constexpr int LOW_MS = PULSE_BUFFER_MS + 250;
 // What a stream holds before it counts as playing, so that however much an
 // output takes at once when it opens (an ALSA device with several periods
 // takes them all) the song starts whole before the streaming thread first
@@ -36,10 +41,6 @@ constexpr int START_MS = 600;
 // SDL's device and the sound server still hold is heard out first, so the
 // fade is never cut, and a quick pause and play keeps the output.
 constexpr int LINGER_MS = 500;
-// How long a create waits for a fading-out stream to give back its slot.
-// Only a burst of play and stop clicks faster than the device's buffer
-// period fills every slot; generous, so that a loaded machine still gets one.
-constexpr auto SLOT_WAIT = std::chrono::milliseconds(1000);
 
 bool format_supported(uint16_t format)
 {
@@ -47,117 +48,150 @@ bool format_supported(uint16_t format)
            format == AUDIO_U16MSB || format == AUDIO_S16MSB;
 }
 
-AudioSound* try_claim_slot(AudioSystem* audio)
+int frames_of(int rate, int ms)
+{
+    return static_cast<int>(static_cast<long>(rate) * ms / 1000);
+}
+
+// A free sound, or else one that is done and that the streaming thread is
+// not decoding into; nullptr when neither is left.
+AudioSound* claim_sound(AudioSystem* audio)
 {
     for (AudioSound& sound : audio->sounds) {
         int expected = SOUND_FREE;
-        if (sound.state.compare_exchange_strong(expected, SOUND_CLAIMED, std::memory_order_acq_rel)) {
+        if (sound.state.compare_exchange_strong(expected, SOUND_CLAIMED)) {
             return &sound;
         }
     }
-    return nullptr;
-}
-
-AudioSound* claim_slot(AudioSystem* audio)
-{
-    AudioSound* sound = try_claim_slot(audio);
-    if (sound != nullptr || !audio->config.threaded) {
+    for (int i = 0; i < AUDIO_SOUNDS; ++i) {
+        AudioSound* sound = &audio->sounds[i];
+        int expected = SOUND_DONE;
+        if (!sound->state.compare_exchange_strong(expected, SOUND_CLAIMED)) {
+            continue;
+        }
+        if (audio->streamer.decoding.load() == i) {
+            sound->state.store(SOUND_DONE);
+            continue;
+        }
+        sound_release(sound);
         return sound;
     }
-    // Every slot is taken, some perhaps by streams still fading out after a
-    // stop: give the callback and the streaming thread a moment to free one.
-    auto deadline = std::chrono::steady_clock::now() + SLOT_WAIT;
-    std::unique_lock<std::mutex> held(audio->streamer.lock);
-    while ((sound = try_claim_slot(audio)) == nullptr) {
-        if (audio->streamer.slot_freed.wait_until(held, deadline) == std::cv_status::timeout) {
-            return try_claim_slot(audio);
-        }
-    }
-    return sound;
-}
-
-// The slot's index, or -1 when the sound is not one of this engine's.
-int slot_of(const AudioSystem* audio, const AudioSound* sound)
-{
-    for (int i = 0; i < AUDIO_SOUND_SLOTS; ++i) {
-        if (&audio->sounds[i] == sound) {
-            return i;
-        }
-    }
-    return -1;
+    return nullptr;
 }
 
 int count_in_state(const AudioSystem* audio, int state)
 {
     int n = 0;
     for (const AudioSound& sound : audio->sounds) {
-        if (sound.state.load(std::memory_order_acquire) == state) {
-            ++n;
-        }
+        n += sound.state.load(std::memory_order_acquire) == state ? 1 : 0;
     }
     return n;
 }
 
-// Fades out the stream started longest ago, so that a new one can take its
-// channel.
-void stop_oldest(AudioSystem* audio)
+// Takes the mix over for a change, heard from the first frame the output
+// has not yet taken. Nothing before that frame is wound back to again, so
+// whatever had been heard to its end by then is done.
+void begin_change(AudioSystem* audio)
 {
-    while (count_in_state(audio, SOUND_PLAYING) >= audio->config.channel_count) {
-        int oldest = -1;
-        for (int i = 0; i < AUDIO_SOUND_SLOTS; ++i) {
-            if (audio->sounds[i].state.load(std::memory_order_acquire) == SOUND_PLAYING &&
-                (oldest < 0 || audio->caller.started[i] < audio->caller.started[oldest])) {
-                oldest = i;
-            }
-        }
-        if (oldest < 0) {
-            return;
-        }
-        // Fails only when the stream ended by itself meanwhile; look again.
-        int expected = SOUND_PLAYING;
-        if (audio->sounds[oldest].state.compare_exchange_strong(expected, SOUND_STOPPING, std::memory_order_acq_rel)) {
-            audio->sounds[oldest].stopped.store(true, std::memory_order_release);
+    output_hold(audio, true);
+    history_forget(audio);
+    bool mixing = output_mixing(audio);
+    for (AudioSound& sound : audio->sounds) {
+        int state = sound.state.load(std::memory_order_acquire);
+        // With no callback mixing, nothing is left to fade a stop out.
+        if ((state == SOUND_PLAYING && sound.ended_at >= 0) ||
+            (state == SOUND_STOPPING && (sound.ended_at >= 0 || !mixing))) {
+            sound.state.store(SOUND_DONE, std::memory_order_release);
         }
     }
 }
 
-void set_error(AudioSystem* audio, const char* text)
+void end_change(AudioSystem* audio)
 {
-    std::snprintf(audio->caller.last_error, sizeof audio->caller.last_error, "%s", text);
+    output_release(audio);
+    streamer_ask(audio);
 }
 
-bool start_engine(AudioSystem* audio, int channel_count, const AudioOutput* output, bool threaded, char* error,
-                  int error_size)
+// Fades the song out from here; one that has not sounded yet, or that no
+// callback is left to fade, ends at once.
+void stop_playing(AudioSystem* audio)
 {
-    size_t size = static_cast<size_t>(error_size);
-    if (channel_count < 1 || channel_count > AUDIO_MAX_CHANNELS) {
-        std::snprintf(error, size, "cannot mix %d channels (1 to %d)", channel_count, AUDIO_MAX_CHANNELS);
-        return false;
+    bool mixing = output_mixing(audio);
+    for (AudioSound& sound : audio->sounds) {
+        if (sound.state.load(std::memory_order_acquire) == SOUND_PLAYING) {
+            bool heard = mixing && sound.started_at != audio->history.mixed;
+            sound.state.store(heard ? SOUND_STOPPING : SOUND_DONE, std::memory_order_release);
+        }
     }
+}
+
+// The output was closed: nothing is left to fade out what was stopping, or
+// to play on what had ended.
+void after_close(AudioSystem* audio)
+{
+    for (AudioSound& sound : audio->sounds) {
+        int state = sound.state.load(std::memory_order_acquire);
+        if (state == SOUND_STOPPING || (state == SOUND_PLAYING && sound.ended_at >= 0)) {
+            sound.state.store(SOUND_DONE, std::memory_order_release);
+        }
+    }
+    streamer_ask(audio);
+}
+
+// The sound server went away or stopped answering. The listener heard the
+// mix up to about where the server last was: what played goes on from the
+// chunk playing there, paused, and a resume fades in.
+void give_up_output(AudioSystem* audio)
+{
+    output_hold(audio, false);
+    if (audio->history.count > 0) {
+        history_heard(audio, output_heard_last(audio));
+        history_rewind(audio, history_oldest(audio));
+    }
+    bool playing = false;
+    for (const AudioSound& sound : audio->sounds) {
+        playing = playing || (sound.state.load(std::memory_order_acquire) == SOUND_PLAYING && sound.ended_at < 0);
+    }
+    if (playing) {
+        audio->paused.store(true, std::memory_order_release);
+    }
+    if (audio->paused.load(std::memory_order_acquire)) {
+        audio->mixing.group_gain = 0.0f;
+    }
+    history_forget(audio);
+    output_release(audio);
+    output_stop(audio);
+    after_close(audio);
+}
+
+bool start_engine(AudioSystem* audio, const AudioOutput* output, bool threaded, char* error, int error_size)
+{
     if (output->rate <= 0 || output->channels < 1 || !format_supported(output->format)) {
-        std::snprintf(error, size, "unsupported audio output: %d Hz, %d channels, format 0x%x", output->rate,
-                      output->channels, output->format);
+        std::snprintf(error, static_cast<size_t>(error_size),
+                      "unsupported audio output: %d Hz, %d channels, format 0x%x", output->rate, output->channels,
+                      output->format);
         return false;
     }
     AudioConfig* config = &audio->config;
-    config->channel_count = channel_count;
     config->output = *output;
-    config->fade_frames = std::max(1, output->rate * FADE_MS / 1000);
-    long ahead = static_cast<long>(output->rate) * AHEAD_MS / 1000;
-    config->ahead_frames = ahead < RING_FRAMES ? static_cast<int>(ahead) : RING_FRAMES;
-    config->start_frames =
-        std::min(config->ahead_frames, static_cast<int>(static_cast<long>(output->rate) * START_MS / 1000));
-    config->linger_frames = output->rate * LINGER_MS / 1000;
+    config->fade_frames = std::max(1, frames_of(output->rate, FADE_MS));
+    // Behind its reader a ring keeps what the sound server may still take
+    // back; the rest is for decoding ahead.
+    config->ahead_frames =
+        std::min(frames_of(output->rate, AHEAD_MS), RING_FRAMES - AUDIO_HISTORY_MARKS * AUDIO_MIX_CHUNK);
+    config->low_frames = std::min(frames_of(output->rate, LOW_MS), config->ahead_frames * 3 / 4);
+    config->start_frames = std::min(config->ahead_frames, frames_of(output->rate, START_MS));
+    config->linger_frames = frames_of(output->rate, LINGER_MS);
     config->threaded = threaded;
-    audio->device.quiet_frames.store(INT_MAX / 2);
-    audio->callback.quiet_frames = INT_MAX / 2;
-    history_clear(audio);
-    audio->caller.play_count = 0;
-    audio->callback.group_gain = 1.0f;
-    audio->master.paused.store(false);
+    audio->streamer.decoding.store(-1);
+    audio->mixing.group_gain = 1.0f;
+    audio->mixing.underrun_frames.store(0);
+    audio->paused.store(false);
     for (AudioSound& sound : audio->sounds) {
         sound_release(&sound);
+        sound.state.store(SOUND_FREE);
     }
+    mix_restart(audio);
     if (threaded && !streamer_start(audio, error, error_size)) {
         config->threaded = false;
         return false;
@@ -186,24 +220,22 @@ bool audio_system_create(AudioSystem* audio)
     if (mpg123_init() != MPG123_OK) {
         return false;
     }
-    audio->master.system = audio;
-    audio->master.paused.store(false);
     audio->caller.created = true;
     return true;
 }
 
-bool audio_system_start(AudioSystem* audio, int channel_count, const AudioOutput* output, bool streaming_thread,
-                        char* error, int error_size)
+bool audio_system_start(AudioSystem* audio, const AudioOutput* output, bool streaming_thread, char* error,
+                        int error_size)
 {
     if (refuse_restart(audio, error, error_size)) {
         return false;
     }
     audio->config.output_kind = OUTPUT_CALLER;
     audio->config.keeps_history = false;
-    return start_engine(audio, channel_count, output, streaming_thread, error, error_size);
+    return start_engine(audio, output, streaming_thread, error, error_size);
 }
 
-bool audio_system_init(AudioSystem* audio, int channel_count, char* error, int error_size)
+bool audio_system_init(AudioSystem* audio, char* error, int error_size)
 {
     if (refuse_restart(audio, error, error_size)) {
         return false;
@@ -219,7 +251,7 @@ bool audio_system_init(AudioSystem* audio, int channel_count, char* error, int e
     if (!output_probe(audio, &wanted, &output, error, error_size)) {
         return false;
     }
-    if (!start_engine(audio, channel_count, &output, true, error, error_size)) {
+    if (!start_engine(audio, &output, true, error, error_size)) {
         output_close(audio);
         return false;
     }
@@ -239,6 +271,7 @@ void audio_system_close(AudioSystem* audio)
     if (audio->caller.running) {
         for (AudioSound& sound : audio->sounds) {
             sound_release(&sound);
+            sound.state.store(SOUND_FREE);
         }
     }
     audio->caller.running = false;
@@ -249,9 +282,9 @@ AudioSound* audio_create_stream(AudioSystem* audio, const char* path)
     if (audio == nullptr || !audio->caller.running || path == nullptr) {
         return nullptr;
     }
-    AudioSound* sound = claim_slot(audio);
+    AudioSound* sound = claim_sound(audio);
     if (sound == nullptr) {
-        set_error(audio, "too many streams open at once");
+        std::snprintf(audio->caller.last_error, sizeof audio->caller.last_error, "too many streams open at once");
         return nullptr;
     }
     if (!decoder_open(&sound->decoder, path, audio->config.output.rate, audio->caller.last_error,
@@ -260,19 +293,19 @@ AudioSound* audio_create_stream(AudioSystem* audio, const char* path)
         return nullptr;
     }
     const char* slash = std::strrchr(path, '/');
-    std::snprintf(sound->name, sizeof sound->name, "%s", slash != nullptr ? slash + 1 : path);
+    copy_as_utf8(slash != nullptr ? slash + 1 : path, sound->name, sizeof sound->name);
     sound->state.store(SOUND_OPEN, std::memory_order_release);
     return sound;
 }
 
 bool audio_play_sound(AudioSystem* audio, AudioSound* sound)
 {
-    int slot = audio != nullptr ? slot_of(audio, sound) : -1;
-    if (slot < 0 || !audio->caller.running || sound->state.load(std::memory_order_acquire) != SOUND_OPEN) {
+    if (audio == nullptr || sound < audio->sounds || sound >= audio->sounds + AUDIO_SOUNDS || !audio->caller.running ||
+        sound->state.load(std::memory_order_acquire) != SOUND_OPEN) {
         return false;
     }
-    // Filled before the device opens, so that its first callbacks, however
-    // many it runs at once, find the song's start waiting.
+    // Filled before the output opens, so that its first callbacks, however
+    // much they take at once, find the song's start waiting.
     if (decoder_fill(&sound->decoder, &sound->ring, audio->config.start_frames)) {
         decoder_close(&sound->decoder);
         sound->fully_fed.store(true, std::memory_order_release);
@@ -280,84 +313,57 @@ bool audio_play_sound(AudioSystem* audio, AudioSound* sound)
     if (!output_start(audio, sound->name)) {
         return false;
     }
-    output_hold(audio);
-    stop_oldest(audio);
-    audio->callback.fade[slot] = 1.0f;
-    audio->caller.started[slot] = ++audio->caller.play_count;
-    sound->stopped.store(false, std::memory_order_relaxed);
+    begin_change(audio);
+    stop_playing(audio);
+    sound->fade = 1.0f;
+    sound->started_at = audio->history.mixed;
+    sound->ended_at = -1;
     sound->state.store(SOUND_PLAYING, std::memory_order_release);
-    output_release(audio);
-    if (audio->config.threaded) {
-        streamer_wake(audio);
-    }
+    end_change(audio);
     return true;
 }
 
 void audio_release_sound(AudioSystem* audio, AudioSound* sound)
 {
-    if (audio == nullptr || slot_of(audio, sound) < 0 || sound->state.load(std::memory_order_acquire) != SOUND_OPEN) {
+    if (audio == nullptr || sound < audio->sounds || sound >= audio->sounds + AUDIO_SOUNDS ||
+        sound->state.load(std::memory_order_acquire) != SOUND_OPEN) {
         return;
     }
     sound_release(sound);
+    sound->state.store(SOUND_FREE, std::memory_order_release);
 }
 
-AudioGroup* audio_master_group(AudioSystem* audio)
+bool audio_paused(const AudioSystem* audio)
 {
-    return audio == nullptr ? nullptr : &audio->master;
+    return audio != nullptr && audio->paused.load(std::memory_order_acquire);
 }
 
-bool audio_group_paused(const AudioGroup* group)
+bool audio_set_paused(AudioSystem* audio, bool paused)
 {
-    return group != nullptr && group->paused.load(std::memory_order_acquire);
-}
-
-bool audio_group_set_paused(AudioGroup* group, bool paused)
-{
-    if (group == nullptr) {
+    if (audio == nullptr) {
         return false;
     }
-    AudioSystem* audio = group->system;
-    if (audio == nullptr || !audio->caller.running) {
-        group->paused.store(paused, std::memory_order_release);
+    if (!audio->caller.running) {
+        audio->paused.store(paused, std::memory_order_release);
         return true;
     }
     if (!paused && count_in_state(audio, SOUND_PLAYING) > 0 && !output_start(audio, nullptr)) {
         return false;
     }
-    output_hold(audio);
-    group->paused.store(paused, std::memory_order_release);
-    output_release(audio);
-    if (audio->config.threaded) {
-        streamer_wake(audio);
-    }
+    begin_change(audio);
+    audio->paused.store(paused, std::memory_order_release);
+    end_change(audio);
     return true;
 }
 
-void audio_group_stop(AudioGroup* group)
+void audio_stop(AudioSystem* audio)
 {
-    if (group == nullptr || group->system == nullptr) {
+    if (audio == nullptr || !audio->caller.running) {
         return;
     }
-    AudioSystem* audio = group->system;
-    if (!audio->caller.running) {
-        return;
-    }
-    output_hold(audio);
-    // With the output closed (everything paused and silent), or not yet
-    // connected, no callback runs to fade the streams out: they end at once,
-    // unheard.
-    bool faded = output_mixing(audio);
-    for (AudioSound& sound : audio->sounds) {
-        int expected = SOUND_PLAYING;
-        if (sound.state.compare_exchange_strong(expected, faded ? SOUND_STOPPING : SOUND_DONE,
-                                                std::memory_order_acq_rel)) {
-            sound.stopped.store(true, std::memory_order_release);
-        }
-    }
-    output_release(audio);
-    if (audio->config.threaded) {
-        streamer_wake(audio);
-    }
+    begin_change(audio);
+    stop_playing(audio);
+    end_change(audio);
 }
 
 int audio_notify_fd(const AudioSystem* audio)
@@ -367,8 +373,18 @@ int audio_notify_fd(const AudioSystem* audio)
 
 void audio_settle_device(AudioSystem* audio)
 {
-    if (audio != nullptr && audio->caller.running) {
-        output_settle(audio);
+    if (audio == nullptr || !audio->caller.running || output_notify_fd(audio) < 0) {
+        return;
+    }
+    output_take_notification(audio);
+    if (output_failed(audio)) {
+        give_up_output(audio);
+    } else if (mix_may_close(audio)) {
+        output_stop(audio);
+        after_close(audio);
+    } else {
+        // Told too early, or something sounds again: the mix tells anew.
+        audio->device.told.store(false, std::memory_order_release);
     }
 }
 
@@ -379,7 +395,7 @@ int audio_playing_count(const AudioSystem* audio)
 
 int audio_sound_count(const AudioSystem* audio)
 {
-    return AUDIO_SOUND_SLOTS - count_in_state(audio, SOUND_FREE);
+    return AUDIO_SOUNDS - count_in_state(audio, SOUND_FREE);
 }
 
 int audio_sound_state(const AudioSound* sound)
@@ -400,4 +416,9 @@ AudioOutput audio_output_format(const AudioSystem* audio)
 const char* audio_last_error(const AudioSystem* audio)
 {
     return audio->caller.last_error;
+}
+
+int64_t audio_underrun_frames(const AudioSystem* audio)
+{
+    return audio->mixing.underrun_frames.load(std::memory_order_relaxed);
 }

@@ -2,7 +2,6 @@
 #include "playback/history.h"
 
 #include <algorithm>
-#include <climits>
 
 namespace {
 
@@ -12,28 +11,24 @@ MixMark* mark_at(AudioSystem* audio, int age)
     return &h->marks[(h->oldest + age) % AUDIO_HISTORY_MARKS];
 }
 
-// The rings keep everything from the oldest chunk on: a stream on a channel
-// there from where it then was, a stream started since from its start.
+bool in_the_mix(const AudioSound* sound)
+{
+    int state = sound->state.load(std::memory_order_acquire);
+    return state == SOUND_PLAYING || state == SOUND_STOPPING;
+}
+
+// Each ring in the mix keeps everything from where it was at the oldest
+// chunk on; the others are not the mix's to touch.
 void keep_from_oldest(AudioSystem* audio)
 {
     const MixMark* oldest = audio->history.count > 0 ? mark_at(audio, 0) : nullptr;
-    for (int slot = 0; slot < AUDIO_SOUND_SLOTS; ++slot) {
-        AudioRing* ring = &audio->sounds[slot].ring;
-        uint32_t position = ring_read_position(ring);
-        if (oldest != nullptr) {
-            position = oldest->state[slot] != 0 ? oldest->ring_read[slot] : 0;
+    for (int i = 0; i < AUDIO_SOUNDS; ++i) {
+        AudioSound* sound = &audio->sounds[i];
+        if (in_the_mix(sound)) {
+            AudioRing* ring = &sound->ring;
+            ring_keep_from(ring, oldest != nullptr ? oldest->ring_read[i] : ring_read_position(ring));
         }
-        ring_keep_from(ring, position);
     }
-    int64_t forgotten = oldest != nullptr ? oldest->frame : INT64_MAX;
-    audio->history.forgotten.store(forgotten, std::memory_order_release);
-}
-
-void drop_oldest(AudioSystem* audio)
-{
-    AudioHistory* h = &audio->history;
-    h->oldest = (h->oldest + 1) % AUDIO_HISTORY_MARKS;
-    --h->count;
 }
 
 } // namespace
@@ -48,11 +43,8 @@ int64_t rewrite_start(int64_t heard, int64_t written, int64_t oldest, int margin
 
 void history_clear(AudioSystem* audio)
 {
-    AudioHistory* h = &audio->history;
-    h->mixed = 0;
-    h->oldest = 0;
-    h->count = 0;
-    keep_from_oldest(audio);
+    audio->history.mixed = 0;
+    history_forget(audio);
 }
 
 void history_keep(AudioSystem* audio)
@@ -66,38 +58,29 @@ void history_mark(AudioSystem* audio)
     AudioHistory* h = &audio->history;
     if (h->count == AUDIO_HISTORY_MARKS) {
         // The server holds more than the history reaches: the oldest chunk
-        // can no longer be written again, and its frames may go.
-        drop_oldest(audio);
-        keep_from_oldest(audio);
+        // can no longer be written again.
+        h->oldest = (h->oldest + 1) % AUDIO_HISTORY_MARKS;
+        --h->count;
     }
     MixMark* mark = mark_at(audio, h->count);
     ++h->count;
     mark->frame = h->mixed;
-    mark->group_gain = audio->callback.group_gain;
-    mark->quiet_frames = audio->callback.quiet_frames;
-    for (int slot = 0; slot < AUDIO_SOUND_SLOTS; ++slot) {
-        AudioSound* sound = &audio->sounds[slot];
-        int state = sound->state.load(std::memory_order_acquire);
-        bool on_channel = state == SOUND_PLAYING || state == SOUND_STOPPING;
-        mark->state[slot] = on_channel ? state : 0;
-        mark->fade[slot] = audio->callback.fade[slot];
-        mark->ring_read[slot] = ring_read_position(&sound->ring);
+    mark->group_gain = audio->mixing.group_gain;
+    mark->last_sounding = audio->mixing.last_sounding;
+    for (int i = 0; i < AUDIO_SOUNDS; ++i) {
+        const AudioSound* sound = &audio->sounds[i];
+        mark->ring_read[i] = ring_read_position(&sound->ring);
+        mark->fade[i] = sound->fade;
+        mark->ended_at[i] = sound->ended_at;
     }
-    if (h->count == 1) {
-        // The first mark is the oldest: from here on a finished stream is
-        // kept until the listener has passed its end.
-        keep_from_oldest(audio);
-    }
+    keep_from_oldest(audio);
 }
 
-void history_after_mix(AudioSystem* audio)
+void history_forget(AudioSystem* audio)
 {
-    if (audio->config.keeps_history) {
-        return;
-    }
-    for (AudioSound& sound : audio->sounds) {
-        ring_keep_from(&sound.ring, ring_read_position(&sound.ring));
-    }
+    audio->history.oldest = 0;
+    audio->history.count = 0;
+    keep_from_oldest(audio);
 }
 
 void history_heard(AudioSystem* audio, int64_t heard)
@@ -107,7 +90,8 @@ void history_heard(AudioSystem* audio, int64_t heard)
     // chunk of what was heard, where the next would skip some.
     int dropped = 0;
     while (h->count > 1 && mark_at(audio, 1)->frame <= heard) {
-        drop_oldest(audio);
+        h->oldest = (h->oldest + 1) % AUDIO_HISTORY_MARKS;
+        --h->count;
         ++dropped;
     }
     if (dropped > 0) {
@@ -132,45 +116,18 @@ bool history_rewind(AudioSystem* audio, int64_t frame)
         return false;
     }
     const MixMark* mark = mark_at(audio, age);
-    AudioCallback* mixing = &audio->callback;
-    mixing->group_gain = mark->group_gain;
-    mixing->quiet_frames = mark->quiet_frames;
-    for (int slot = 0; slot < AUDIO_SOUND_SLOTS; ++slot) {
-        AudioSound* sound = &audio->sounds[slot];
-        int state = sound->state.load(std::memory_order_acquire);
-        bool stopped = sound->stopped.load(std::memory_order_acquire);
-        if (mark->state[slot] != 0) {
-            if (state == SOUND_DONE) {
-                // Ended after the mark, and kept for this: it comes back as
-                // it was then, fading out if it has been stopped since.
-                int back = stopped ? SOUND_STOPPING : mark->state[slot];
-                if (!sound->state.compare_exchange_strong(state, back, std::memory_order_acq_rel)) {
-                    continue;
-                }
-            } else if (state != SOUND_PLAYING && state != SOUND_STOPPING) {
-                continue;
-            }
-            mixing->fade[slot] = mark->fade[slot];
-            ring_rewind(&sound->ring, mark->ring_read[slot]);
-        } else if (state == SOUND_PLAYING || state == SOUND_STOPPING ||
-                   (state == SOUND_DONE && sound->done_at.load(std::memory_order_acquire) >= frame)) {
-            // Started after the mark: it starts there instead, whole.
-            int back = state == SOUND_DONE ? (stopped ? SOUND_STOPPING : SOUND_PLAYING) : state;
-            if (state == SOUND_DONE && !sound->state.compare_exchange_strong(state, back, std::memory_order_acq_rel)) {
-                continue;
-            }
-            mixing->fade[slot] = 1.0f;
-            ring_rewind(&sound->ring, 0);
+    audio->mixing.group_gain = mark->group_gain;
+    audio->mixing.last_sounding = mark->last_sounding;
+    for (int i = 0; i < AUDIO_SOUNDS; ++i) {
+        AudioSound* sound = &audio->sounds[i];
+        if (in_the_mix(sound)) {
+            sound->fade = mark->fade[i];
+            sound->ended_at = mark->ended_at[i];
+            ring_rewind(&sound->ring, mark->ring_read[i]);
         }
     }
-    // What came after is written again; the mark itself is written again too.
+    // The mark itself is written again too.
     h->count = age;
     h->mixed = frame;
     return true;
-}
-
-bool history_may_release(const AudioSystem* audio, const AudioSound* sound)
-{
-    return !audio->config.keeps_history ||
-           sound->done_at.load(std::memory_order_acquire) < audio->history.forgotten.load(std::memory_order_acquire);
 }

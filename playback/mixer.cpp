@@ -1,20 +1,23 @@
-// The mix the audio callback runs: reads each channel's ring, applies the
-// group's pause fade and each stream's stop fade, and writes the device's
-// format. It never blocks: all it shares with other threads is atomics.
+// The mix the audio callback runs: reads the rings of the song playing and
+// the one fading out, applies the pause fade and the stop fade, and writes
+// the device's format. It never blocks: all it shares with other threads is
+// atomics, and a write to the streaming thread's wake-up descriptor.
 //
 // Nearly always one song plays at full gain into a 16-bit stereo device in
 // the machine's byte order: its ring's frames are then the output's, bit
-// for bit, and are copied out as they are. Only fades, streams overlapping
-// and other formats go through the mix in float.
+// for bit, and are copied out as they are. Only fades, a stop under a new
+// play, and other formats go through the mix in float.
 #include <SDL.h>
 
 #include <algorithm>
-#include <climits>
 #include <cmath>
 #include <cstring>
 
+#include "playback/engine.h"
 #include "playback/history.h"
 #include "playback/mixer.h"
+#include "playback/output.h"
+#include "playback/streamer.h"
 
 namespace {
 
@@ -87,7 +90,7 @@ void put_sample(uint16_t format, uint8_t* out, int16_t value)
     out[1] = is_big_endian(format) ? low : high;
 }
 
-void write_output(const AudioOutput* output, const AudioCallback* mixing, uint8_t* out, int frames)
+void write_output(const AudioOutput* output, const AudioMix* mixing, uint8_t* out, int frames)
 {
     if (is_ring_format(output)) {
         auto* samples = reinterpret_cast<int16_t*>(out);
@@ -116,12 +119,12 @@ void write_output(const AudioOutput* output, const AudioCallback* mixing, uint8_
     }
 }
 
-// The group's gain for each frame, moved toward its target by one fade step
-// a frame. Returns how many leading frames advance the streams: once a pause
+// The pause fade's gain for each frame, moved toward its target by one step
+// a frame. Returns how many leading frames advance the songs: once a pause
 // has faded to silence they hold their place.
-int group_gains(const AudioGroup* group, AudioCallback* mixing, int frames, float step)
+int pause_gains(const AudioSystem* audio, AudioMix* mixing, int frames, float step)
 {
-    bool paused = group->paused.load(std::memory_order_acquire);
+    bool paused = audio->paused.load(std::memory_order_acquire);
     float target = paused ? 0.0f : 1.0f;
     float gain = mixing->group_gain;
     int live = frames;
@@ -143,36 +146,57 @@ int group_gains(const AudioGroup* group, AudioCallback* mixing, int frames, floa
     return live;
 }
 
-void end_sound(AudioSound* sound, int64_t chunk_start)
-{
-    sound->done_at.store(chunk_start, std::memory_order_relaxed);
-    sound->state.store(SOUND_DONE, std::memory_order_release);
-}
-
-// Returns whether the sound was on a channel and the group let it be heard.
-// A sound that ends is noted as ending in the chunk starting at chunk_start.
-bool mix_sound(AudioSound* sound, float* fade_of_sound, AudioCallback* mixing, int live, float step,
-               int64_t chunk_start)
+bool sounds_now(const AudioSound* sound)
 {
     int state = sound->state.load(std::memory_order_acquire);
-    if (state != SOUND_PLAYING && state != SOUND_STOPPING) {
-        return false;
+    return (state == SOUND_PLAYING || state == SOUND_STOPPING) && sound->ended_at < 0;
+}
+
+// Wakes the streaming thread once the song's ring holds less ahead than the
+// most an output may take at once, plus time to decode more.
+void ask_for_more(AudioSystem* audio, const AudioSound* sound, bool fed)
+{
+    if (!fed && sound->state.load(std::memory_order_relaxed) == SOUND_PLAYING &&
+        ring_buffered(&sound->ring) < audio->config.low_frames) {
+        streamer_ask(audio);
     }
+}
+
+// Took got of the wanted frames of a sound at chunk_start: notes where it
+// fell silent, or the silence the streaming thread let in.
+void after_read(AudioSystem* audio, AudioSound* sound, bool fed, int got, int wanted, int64_t chunk_start)
+{
+    if (got > 0) {
+        audio->mixing.last_sounding = std::max(audio->mixing.last_sounding, chunk_start + got);
+    }
+    if (got < wanted && sound->state.load(std::memory_order_relaxed) == SOUND_PLAYING) {
+        if (fed) {
+            sound->ended_at = chunk_start + got;
+        } else {
+            audio->mixing.underrun_frames.fetch_add(wanted - got, std::memory_order_relaxed);
+        }
+    }
+    ask_for_more(audio, sound, fed);
+}
+
+void mix_sound(AudioSystem* audio, AudioSound* sound, int live, float step, int64_t chunk_start)
+{
+    AudioMix* mixing = &audio->mixing;
     // Read before the ring: once this says the whole stream is in, an empty
     // ring means the stream has ended rather than run short.
     bool fed = sound->fully_fed.load(std::memory_order_acquire);
-    bool stopping = state == SOUND_STOPPING;
-    // Frames until a stopping stream's fade reaches silence; the small
+    bool stopping = sound->state.load(std::memory_order_acquire) == SOUND_STOPPING;
+    // Frames until a stopping sound's fade reaches silence; the small
     // allowance keeps float rounding from leaving a last inaudible frame.
-    int left = stopping ? static_cast<int>(std::ceil(*fade_of_sound / step - 0.001f)) : live;
+    int left = stopping ? static_cast<int>(std::ceil(sound->fade / step - 0.001f)) : live;
     if (stopping && (left <= 0 || live == 0)) {
-        // Faded out already, or the group is paused and this is silent.
-        end_sound(sound, chunk_start);
-        return false;
+        // Faded out already, or paused and so silent.
+        sound->ended_at = chunk_start;
+        return;
     }
     int wanted = std::min(live, left);
     int got = ring_read(&sound->ring, mixing->taken, wanted);
-    float fade = *fade_of_sound;
+    float fade = sound->fade;
     for (int i = 0; i < got; ++i) {
         if (stopping) {
             fade = std::max(0.0f, fade - step);
@@ -181,53 +205,40 @@ bool mix_sound(AudioSound* sound, float* fade_of_sound, AudioCallback* mixing, i
         mixing->mix[i * RING_CHANNELS] += static_cast<float>(mixing->taken[i * RING_CHANNELS]) * gain;
         mixing->mix[i * RING_CHANNELS + 1] += static_cast<float>(mixing->taken[i * RING_CHANNELS + 1]) * gain;
     }
-    *fade_of_sound = fade;
+    sound->fade = fade;
     if (stopping && (got == left || got < wanted)) {
-        // Faded out, or nothing left to play.
-        end_sound(sound, chunk_start);
-    } else if (!stopping && fed && got < wanted) {
-        // A stop may have come in meanwhile; then the next pass ends it.
-        sound->done_at.store(chunk_start, std::memory_order_relaxed);
-        int expected = SOUND_PLAYING;
-        sound->state.compare_exchange_strong(expected, SOUND_DONE, std::memory_order_acq_rel);
+        sound->ended_at = chunk_start + got;
     }
-    return live > 0;
+    after_read(audio, sound, fed, got, wanted, chunk_start);
 }
 
-// The one stream on a channel when it plays at full gain and the group is
-// not fading either, so that the mix would only copy it; otherwise nullptr.
+// The one sound in the mix when it plays at full gain and the pause is not
+// fading either, so that the mix would only copy it; otherwise nullptr.
 AudioSound* sole_unfaded_sound(AudioSystem* audio)
 {
-    const AudioCallback* mixing = &audio->callback;
-    if (audio->master.paused.load(std::memory_order_acquire) || mixing->group_gain != 1.0f) {
+    if (audio->paused.load(std::memory_order_acquire) || audio->mixing.group_gain != 1.0f) {
         return nullptr;
     }
     AudioSound* sole = nullptr;
-    for (int slot = 0; slot < AUDIO_SOUND_SLOTS; ++slot) {
-        int state = audio->sounds[slot].state.load(std::memory_order_acquire);
-        if (state == SOUND_STOPPING || (state == SOUND_PLAYING && (sole != nullptr || mixing->fade[slot] != 1.0f))) {
-            return nullptr;
-        }
-        if (state == SOUND_PLAYING) {
-            sole = &audio->sounds[slot];
+    for (AudioSound& sound : audio->sounds) {
+        if (sounds_now(&sound)) {
+            if (sole != nullptr || sound.fade != 1.0f || sound.state.load(std::memory_order_acquire) != SOUND_PLAYING) {
+                return nullptr;
+            }
+            sole = &sound;
         }
     }
     return sole;
 }
 
-// mix_sound's work for the sole unfaded stream, straight into the output.
-void copy_sound(AudioSound* sound, uint8_t* out, int frames, int64_t chunk_start)
+// mix_sound's work for the sole unfaded sound, straight into the output.
+void copy_sound(AudioSystem* audio, AudioSound* sound, uint8_t* out, int frames, int64_t chunk_start)
 {
     bool fed = sound->fully_fed.load(std::memory_order_acquire);
     int got = ring_read(&sound->ring, reinterpret_cast<int16_t*>(out), frames);
     size_t frame_bytes = RING_CHANNELS * sizeof(int16_t);
     std::memset(out + static_cast<size_t>(got) * frame_bytes, 0, static_cast<size_t>(frames - got) * frame_bytes);
-    if (fed && got < frames) {
-        // A stop may have come in meanwhile; then the next pass ends it.
-        sound->done_at.store(chunk_start, std::memory_order_relaxed);
-        int expected = SOUND_PLAYING;
-        sound->state.compare_exchange_strong(expected, SOUND_DONE, std::memory_order_acq_rel);
-    }
+    after_read(audio, sound, fed, got, frames, chunk_start);
 }
 
 } // namespace
@@ -239,18 +250,17 @@ void audio_mix(AudioSystem* audio, uint8_t* out, int bytes)
         return;
     }
     const AudioOutput* output = &audio->config.output;
-    AudioCallback* mixing = &audio->callback;
+    AudioMix* mixing = &audio->mixing;
+    AudioHistory* history = &audio->history;
     uint16_t format = output->format;
     int frame_bytes = sample_bytes(format) * output->channels;
     int frames = bytes / frame_bytes;
     float step = 1.0f / static_cast<float>(audio->config.fade_frames);
-    bool marked = audio->config.keeps_history;
-    AudioHistory* history = &audio->history;
-    int done = 0;
     bool copies = is_ring_format(output);
+    int done = 0;
     while (done < frames) {
         int n = std::min(AUDIO_MIX_CHUNK, frames - done);
-        if (marked) {
+        if (audio->config.keeps_history) {
             // Chunks start on multiples of their length, each noted, so that
             // the mix can be wound back to any of them.
             int into_chunk = static_cast<int>(history->mixed % AUDIO_MIX_CHUNK);
@@ -259,31 +269,71 @@ void audio_mix(AudioSystem* audio, uint8_t* out, int bytes)
             }
             n = std::min(n, AUDIO_MIX_CHUNK - into_chunk);
         }
-        int64_t chunk_start = history->mixed - history->mixed % AUDIO_MIX_CHUNK;
+        int64_t chunk_start = history->mixed;
         AudioSound* sole = copies ? sole_unfaded_sound(audio) : nullptr;
         if (sole != nullptr) {
-            copy_sound(sole, out + done * frame_bytes, n, chunk_start);
-            mixing->quiet_frames = 0;
-            history->mixed += n;
-            done += n;
-            continue;
+            copy_sound(audio, sole, out + done * frame_bytes, n, chunk_start);
+        } else {
+            std::fill(mixing->mix, mixing->mix + n * RING_CHANNELS, 0.0f);
+            int live = pause_gains(audio, mixing, n, step);
+            for (AudioSound& sound : audio->sounds) {
+                if (sounds_now(&sound)) {
+                    mix_sound(audio, &sound, live, step, chunk_start);
+                }
+            }
+            write_output(output, mixing, out + done * frame_bytes, n);
         }
-        std::fill(mixing->mix, mixing->mix + n * RING_CHANNELS, 0.0f);
-        int live = group_gains(&audio->master, mixing, n, step);
-        bool sounded = false;
-        for (int slot = 0; slot < AUDIO_SOUND_SLOTS; ++slot) {
-            sounded = mix_sound(&audio->sounds[slot], &mixing->fade[slot], mixing, live, step, chunk_start) || sounded;
-        }
-        // Counts on from silence; held well below overflow.
-        mixing->quiet_frames = sounded ? 0 : std::min(mixing->quiet_frames + n, INT_MAX / 2);
-        write_output(output, mixing, out + done * frame_bytes, n);
         history->mixed += n;
         done += n;
     }
-    history_after_mix(audio);
-    if (!marked) {
-        // What is written is as good as heard: the device holds little.
-        audio->device.quiet_frames.store(mixing->quiet_frames, std::memory_order_release);
-    }
     write_silence(format, out + done * frame_bytes, bytes - done * frame_bytes);
+    if (!audio->config.keeps_history) {
+        // What is written is as good as heard: the device holds little.
+        mix_heard(audio, history->mixed);
+    }
+}
+
+void mix_heard(AudioSystem* audio, int64_t heard)
+{
+    if (audio->config.keeps_history) {
+        history_heard(audio, heard);
+    } else {
+        history_forget(audio);
+    }
+    bool finished = false;
+    for (AudioSound& sound : audio->sounds) {
+        int state = sound.state.load(std::memory_order_acquire);
+        if ((state == SOUND_PLAYING || state == SOUND_STOPPING) && sound.ended_at >= 0 && sound.ended_at <= heard) {
+            sound.state.store(SOUND_DONE, std::memory_order_release);
+            finished = true;
+        }
+    }
+    if (finished) {
+        streamer_ask(audio);
+    }
+    audio->device.quiet_frames.store(std::max<int64_t>(0, heard - audio->mixing.last_sounding),
+                                     std::memory_order_release);
+    if (mix_may_close(audio) && !audio->device.told.exchange(true)) {
+        output_notify(audio);
+    }
+}
+
+void mix_restart(AudioSystem* audio)
+{
+    history_clear(audio);
+    audio->mixing.last_sounding = 0;
+    audio->device.quiet_frames.store(0, std::memory_order_release);
+    audio->device.told.store(false, std::memory_order_release);
+    for (AudioSound& sound : audio->sounds) {
+        sound.started_at = -1;
+    }
+}
+
+bool mix_may_close(const AudioSystem* audio)
+{
+    if (!audio->device.open.load(std::memory_order_acquire) ||
+        audio->device.quiet_frames.load(std::memory_order_acquire) < audio->config.linger_frames) {
+        return false;
+    }
+    return audio->paused.load(std::memory_order_acquire) || audio_playing_count(audio) == 0;
 }

@@ -1,7 +1,7 @@
-// Which output plays the mix, and the life all outputs share: open while
-// something sounds, closed once it has been heard out.
+// Which output plays the mix.
 #include "playback/output.h"
 
+#include <SDL.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -9,24 +9,6 @@
 
 #include "playback/output_pulse.h"
 #include "playback/output_sdl.h"
-#include "playback/streamer.h"
-
-namespace {
-
-// Once the output is closed no callback is left to fade what was stopping.
-void after_close(AudioSystem* audio)
-{
-    audio->device.open.store(false, std::memory_order_release);
-    for (AudioSound& sound : audio->sounds) {
-        int expected = SOUND_STOPPING;
-        sound.state.compare_exchange_strong(expected, SOUND_DONE, std::memory_order_acq_rel);
-    }
-    if (audio->config.threaded) {
-        streamer_wake(audio);
-    }
-}
-
-} // namespace
 
 bool output_probe(AudioSystem* audio, const AudioOutput* wanted, AudioOutput* granted, char* error, int error_size)
 {
@@ -62,30 +44,37 @@ bool output_start(AudioSystem* audio, const char* name)
     case OUTPUT_SDL:
         return sdl_open(audio);
     case OUTPUT_PULSE:
-        if (!pulse_start(audio, name)) {
-            return false;
-        }
-        audio->device.open.store(true, std::memory_order_release);
-        if (audio->config.threaded) {
-            streamer_wake(audio);
-        }
-        return true;
+        return pulse_start(audio, name);
     default:
         return true;
     }
 }
 
-void output_hold(AudioSystem* audio)
+void output_hold(AudioSystem* audio, bool wind_back)
 {
-    if (audio->config.output_kind == OUTPUT_PULSE) {
-        pulse_hold(audio);
+    switch (audio->config.output_kind) {
+    case OUTPUT_SDL:
+        SDL_LockAudio();
+        break;
+    case OUTPUT_PULSE:
+        pulse_hold(audio, wind_back);
+        break;
+    default:
+        break;
     }
 }
 
 void output_release(AudioSystem* audio)
 {
-    if (audio->config.output_kind == OUTPUT_PULSE) {
+    switch (audio->config.output_kind) {
+    case OUTPUT_SDL:
+        SDL_UnlockAudio();
+        break;
+    case OUTPUT_PULSE:
         pulse_release(audio);
+        break;
+    default:
+        break;
     }
 }
 
@@ -101,49 +90,47 @@ bool output_mixing(const AudioSystem* audio)
     }
 }
 
-bool output_may_close(const AudioSystem* audio)
+bool output_failed(const AudioSystem* audio)
 {
-    if (!audio->device.open.load(std::memory_order_acquire) ||
-        audio->device.quiet_frames.load(std::memory_order_acquire) < audio->config.linger_frames) {
-        return false;
-    }
-    return audio->master.paused.load(std::memory_order_acquire) || audio_playing_count(audio) == 0;
+    return audio->config.output_kind == OUTPUT_PULSE && pulse_failed(audio);
 }
 
-bool output_needs_settling(const AudioSystem* audio)
+int64_t output_heard_last(AudioSystem* audio)
 {
-    if (audio->config.output_kind == OUTPUT_PULSE && audio->device.open.load(std::memory_order_acquire) &&
-        pulse_failed(audio)) {
-        return true;
-    }
-    return output_may_close(audio);
+    return audio->config.output_kind == OUTPUT_PULSE ? pulse_heard_last(audio) : audio->history.mixed;
+}
+
+int output_watch(AudioSystem* audio)
+{
+    return audio->config.output_kind == OUTPUT_PULSE ? pulse_watch(audio) : -1;
 }
 
 void output_notify(AudioSystem* audio)
 {
+    if (audio->device.notify_fd < 0) {
+        return;
+    }
     uint64_t one = 1;
     // The counter only ever needs to be non-zero; a full one is as good.
     ssize_t written = write(audio->device.notify_fd, &one, sizeof one);
     (void)written;
 }
 
-void output_settle(AudioSystem* audio)
+void output_take_notification(AudioSystem* audio)
 {
-    if (audio->config.output_kind == OUTPUT_CALLER) {
-        return;
-    }
     uint64_t count = 0;
     ssize_t taken = read(audio->device.notify_fd, &count, sizeof count);
     (void)taken;
-    if (!output_needs_settling(audio)) {
-        return;
-    }
+}
+
+void output_stop(AudioSystem* audio)
+{
     if (audio->config.output_kind == OUTPUT_SDL) {
         sdl_close(audio);
-    } else {
-        pulse_close(audio);
+    } else if (audio->config.output_kind == OUTPUT_PULSE) {
+        pulse_stop(audio);
     }
-    after_close(audio);
+    audio->device.open.store(false, std::memory_order_release);
 }
 
 void output_close(AudioSystem* audio)

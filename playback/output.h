@@ -3,16 +3,16 @@
 // engine's own on the sound server (output_pulse.h), or none, when the
 // caller mixes itself (audio_system_start).
 //
-// The output is open only while something sounds or lingers: it opens for a
-// play or a resume, and closes once stops and pauses have faded out and the
-// listener has heard them; the streaming thread tells the caller when,
-// through the notification descriptor, and the caller closes it.
+// The outputs say what happened (what was heard, that a server was lost,
+// that the output may close); the engine decides what follows.
 //
-// Threads: everything is the caller's, but output_may_close,
-// output_needs_settling and output_notify, which any thread may call.
+// Threads: everything is the caller's, but output_notify (any thread) and
+// output_watch (the streaming thread).
 #pragma once
 
-#include "playback/engine.h"
+#include <cstdint>
+
+#include "playback/system.h"
 
 // Chooses the output, learns the format it plays and makes the notification
 // descriptor. The sound server's when pulse_wanted and a server answers or
@@ -25,27 +25,33 @@ void output_begin(AudioSystem* audio);
 // closed. name is the song's, for the desktop to show; nullptr keeps the
 // last. False, with audio_last_error saying why, when it would not open.
 bool output_start(AudioSystem* audio, const char* name);
-// Keeps the mix to the caller, wound back to what the listener is about to
-// hear, so that a change the caller makes to the streams or the group
-// before output_release is heard at once.
-void output_hold(AudioSystem* audio);
+// Keeps the mix to the caller until output_release. With wind_back, the
+// mix is first wound back to what the listener is about to hear, so that a
+// change made before output_release is heard at once.
+void output_hold(AudioSystem* audio, bool wind_back);
 // Writes the mix again from where output_hold wound it back, and gives it
 // back to the output.
 void output_release(AudioSystem* audio);
 // Whether a callback mixes, or will as soon as the output is ready, so that
 // a stop will be faded.
 bool output_mixing(const AudioSystem* audio);
-// Whether the output is open and may close: nothing has sounded for the
-// linger time, and nothing asked for since is still waiting for the
-// callback.
-bool output_may_close(const AudioSystem* audio);
-// Whether the caller should settle the output: it may close, or it failed.
-bool output_needs_settling(const AudioSystem* audio);
-// Tells the caller's thread to settle the output.
+// Whether the output was lost: the sound server went away or stopped
+// answering. Any thread.
+bool output_failed(const AudioSystem* audio);
+// Where the listener was when the output was lost, as near as the server's
+// last word and the clock since tell. While held.
+int64_t output_heard_last(AudioSystem* audio);
+// The streaming thread's look at the output: asks a server that has been
+// silent, and tells the caller of one that no longer answers. Returns how
+// many milliseconds until it should look again, -1 for never.
+int output_watch(AudioSystem* audio);
+// Tells the caller's thread to settle the output. Any thread.
 void output_notify(AudioSystem* audio);
-// Takes the notification; closes the output when it may close, or gives up
-// one that failed (the group is then paused where the listener was).
-void output_settle(AudioSystem* audio);
+// Takes the notification.
+void output_take_notification(AudioSystem* audio);
+// Closes the output until something sounds again; one that was lost is
+// given up, so that the next start connects afresh.
+void output_stop(AudioSystem* audio);
 // Closes the output and the notification descriptor for good.
 void output_close(AudioSystem* audio);
 // The notification descriptor, or -1 when the caller mixes itself.

@@ -13,10 +13,10 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "playback/engine.h"
 #include "playback/history.h"
 #include "playback/mixer.h"
 #include "playback/output.h"
+#include "playback/system.h"
 
 namespace {
 
@@ -27,9 +27,12 @@ constexpr int PROBE_WAIT_MS = 500;
 // A change is written this far past what the listener hears: time for the
 // write to reach the server before the sink plays that far.
 constexpr int REWRITE_MARGIN_MS = 20;
-// A server that neither asks for the mix nor answers for this long, while a
-// stream is open or opening, has stalled. It asks a few times a second.
-constexpr int STALL_MS = 3000;
+// A server that says nothing for this long while a stream is open, or
+// opening, is asked whether it is there; it asks a few times a second while
+// it plays, but not at all while the user has suspended its sink.
+constexpr int SILENCE_MS = 3000;
+// A server that does not answer that question within this is lost.
+constexpr int ANSWER_MS = 1000;
 // What the server plays from at a time, out of what it holds: the latency
 // asked of the sink (PulseAudio) or of the graph (PipeWire), the rest of the
 // buffer being split into two requests. The server wakes about that often,
@@ -64,14 +67,16 @@ int64_t ms_to_frames(const AudioSystem* audio, int ms)
 
 void heard_from_server(AudioSystem* audio)
 {
-    audio->pulse.last_heard_from.store(steady_ns(), std::memory_order_release);
+    audio->pulse.last_contact_ns.store(steady_ns(), std::memory_order_release);
+    audio->pulse.asked_ns.store(0, std::memory_order_release);
 }
 
-// Gives up the connection or the stream from libpulse's thread: the caller
-// hears of it and settles.
-void fail(AudioSystem* audio)
+// The connection or the stream failed, seen on libpulse's thread: the
+// server was there until now.
+void lose(AudioSystem* audio)
 {
-    audio->pulse.lost.store(true, std::memory_order_release);
+    heard_from_server(audio);
+    audio->pulse.state.store(PULSE_LOST, std::memory_order_release);
     output_notify(audio);
 }
 
@@ -87,8 +92,7 @@ bool heard_now(AudioSystem* audio, int64_t* heard)
     return true;
 }
 
-// The server has just said where the listener is: the history may let go of
-// what lies behind, and the quiet heard tells when the stream may close.
+// The server has just said where the listener is.
 void note_heard(AudioSystem* audio)
 {
     int64_t heard = 0;
@@ -96,12 +100,9 @@ void note_heard(AudioSystem* audio)
         return;
     }
     audio->pulse.heard = heard;
+    audio->pulse.heard_ns = steady_ns();
     heard_from_server(audio);
-    history_heard(audio, heard);
-    int64_t quiet_from = audio->history.mixed - audio->callback.quiet_frames;
-    int64_t quiet = heard - quiet_from;
-    audio->device.quiet_frames.store(quiet < 0 ? 0 : (quiet > INT_MAX / 2 ? INT_MAX / 2 : static_cast<int>(quiet)),
-                                     std::memory_order_release);
+    mix_heard(audio, heard);
 }
 
 // Mixes frames straight into libpulse's buffers and hands them over, the
@@ -161,11 +162,11 @@ void on_stream_state(pa_stream* stream, void* userdata)
     switch (pa_stream_get_state(stream)) {
     case PA_STREAM_READY:
         heard_from_server(audio);
-        audio->pulse.streaming.store(true, std::memory_order_release);
+        audio->pulse.state.store(PULSE_STREAMING, std::memory_order_release);
         break;
     case PA_STREAM_FAILED:
     case PA_STREAM_TERMINATED:
-        fail(audio);
+        lose(audio);
         break;
     default:
         break;
@@ -190,13 +191,14 @@ void open_stream(AudioSystem* audio)
     p->stream = pa_stream_new_with_proplist(p->context, media_name(p), &format, nullptr, properties);
     pa_proplist_free(properties);
     if (p->stream == nullptr) {
-        fail(audio);
+        lose(audio);
         return;
     }
     // A new stream is written from its first frame.
-    history_clear(audio);
+    mix_restart(audio);
     p->heard = 0;
-    p->streaming.store(false, std::memory_order_relaxed);
+    p->heard_ns = steady_ns();
+    p->state.store(PULSE_OPENING, std::memory_order_release);
     pa_stream_set_state_callback(p->stream, on_stream_state, audio);
     pa_stream_set_write_callback(p->stream, on_writable, audio);
     uint32_t size = static_cast<uint32_t>(frame_bytes(audio));
@@ -210,7 +212,7 @@ void open_stream(AudioSystem* audio)
     buffer.minreq = static_cast<uint32_t>(ms_to_frames(audio, (PULSE_BUFFER_MS - latency_ms) / 2)) * size;
     buffer.fragsize = UINT32_MAX;
     if (pa_stream_connect_playback(p->stream, nullptr, &buffer, PA_STREAM_INTERPOLATE_TIMING, nullptr, nullptr) < 0) {
-        fail(audio);
+        lose(audio);
     }
 }
 
@@ -221,11 +223,12 @@ void on_server_info(pa_context* context, const pa_server_info* info, void* userd
     if (context != p->context) {
         return;
     }
-    p->server_known = true;
     p->on_pipewire = info != nullptr && info->server_name != nullptr && std::strstr(info->server_name, "PipeWire");
-    if (p->stream_wanted && p->stream == nullptr) {
-        heard_from_server(audio);
+    heard_from_server(audio);
+    if (p->state.load(std::memory_order_relaxed) == PULSE_CALLING) {
         open_stream(audio);
+    } else {
+        p->state.store(PULSE_IDLE, std::memory_order_release);
     }
 }
 
@@ -243,7 +246,7 @@ void on_context_state(pa_context* context, void* userdata)
     }
     case PA_CONTEXT_FAILED:
     case PA_CONTEXT_TERMINATED:
-        fail(audio);
+        lose(audio);
         break;
     default:
         break;
@@ -252,9 +255,9 @@ void on_context_state(pa_context* context, void* userdata)
     pa_threaded_mainloop_signal(p->mainloop, 0);
 }
 
-// Asks for a connection to the server; never starts one itself. Under the
-// lock.
-bool connect(AudioSystem* audio)
+// Asks for a connection to the server; never starts one itself. With
+// calling, a stream opens as soon as the server answers. Under the lock.
+bool connect(AudioSystem* audio, bool calling)
 {
     PulseOutput* p = &audio->pulse;
     pa_proplist* properties = pa_proplist_new();
@@ -265,8 +268,7 @@ bool connect(AudioSystem* audio)
     if (p->context == nullptr) {
         return false;
     }
-    p->lost.store(false, std::memory_order_release);
-    p->server_known = false;
+    p->state.store(calling ? PULSE_CALLING : PULSE_CONNECTING, std::memory_order_release);
     pa_context_set_state_callback(p->context, on_context_state, audio);
     return pa_context_connect(p->context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0;
 }
@@ -283,22 +285,19 @@ void drop_stream(AudioSystem* audio)
         pa_stream_unref(p->stream);
         p->stream = nullptr;
     }
-    p->streaming.store(false, std::memory_order_release);
-    p->stream_wanted = false;
-    p->last_heard_from.store(0, std::memory_order_release);
+    p->state.store(p->context != nullptr ? PULSE_IDLE : PULSE_OFF, std::memory_order_release);
 }
 
 void drop_connection(AudioSystem* audio)
 {
     PulseOutput* p = &audio->pulse;
-    drop_stream(audio);
     if (p->context != nullptr) {
         pa_context_set_state_callback(p->context, nullptr, nullptr);
         pa_context_disconnect(p->context);
         pa_context_unref(p->context);
         p->context = nullptr;
     }
-    p->lost.store(false, std::memory_order_release);
+    drop_stream(audio);
 }
 
 bool names_pulse(const char* driver, size_t length)
@@ -338,6 +337,11 @@ int64_t first_untaken(AudioSystem* audio)
     return read + since + ms_to_frames(audio, PIPEWIRE_LATENCY_MS);
 }
 
+void on_answer(pa_context*, const pa_server_info*, void* userdata)
+{
+    heard_from_server(static_cast<AudioSystem*>(userdata));
+}
+
 } // namespace
 
 bool pulse_wanted()
@@ -363,7 +367,7 @@ bool pulse_probe(AudioSystem* audio, const AudioOutput* wanted, AudioOutput* gra
         return false;
     }
     pa_threaded_mainloop_lock(p->mainloop);
-    bool asked = connect(audio);
+    bool asked = connect(audio, false);
     ProbeWait wait = {p, false};
     pa_context_state_t state = asked ? pa_context_get_state(p->context) : PA_CONTEXT_FAILED;
     if (asked) {
@@ -399,17 +403,30 @@ bool pulse_start(AudioSystem* audio, const char* name)
     if (name != nullptr) {
         std::snprintf(p->name, sizeof p->name, "%s", name);
     }
-    if (p->lost.load(std::memory_order_acquire)) {
+    if (p->state.load(std::memory_order_relaxed) == PULSE_LOST) {
         drop_connection(audio);
     }
+    // The silence before the server's first word counts from now.
+    heard_from_server(audio);
     bool started = true;
-    if (p->context == nullptr && !connect(audio)) {
-        std::snprintf(audio->caller.last_error, sizeof audio->caller.last_error,
-                      "cannot connect to the sound server: %s",
-                      p->context != nullptr ? pa_strerror(pa_context_errno(p->context)) : "out of memory");
-        drop_connection(audio);
-        started = false;
-    } else if (p->stream != nullptr) {
+    switch (p->state.load(std::memory_order_relaxed)) {
+    case PULSE_OFF:
+        if (!connect(audio, true)) {
+            std::snprintf(audio->caller.last_error, sizeof audio->caller.last_error,
+                          "cannot connect to the sound server: %s",
+                          p->context != nullptr ? pa_strerror(pa_context_errno(p->context)) : "out of memory");
+            drop_connection(audio);
+            started = false;
+        }
+        break;
+    case PULSE_CONNECTING:
+        p->state.store(PULSE_CALLING, std::memory_order_release);
+        break;
+    case PULSE_IDLE:
+        open_stream(audio);
+        break;
+    case PULSE_OPENING:
+    case PULSE_STREAMING:
         if (name != nullptr) {
             pa_proplist* properties = pa_proplist_new();
             pa_proplist_sets(properties, PA_PROP_MEDIA_NAME, media_name(p));
@@ -419,34 +436,31 @@ bool pulse_start(AudioSystem* audio, const char* name)
             }
             pa_proplist_free(properties);
         }
-    } else {
-        p->stream_wanted = true;
-        // Nothing has been heard yet that would have to be heard out.
-        audio->device.quiet_frames.store(INT_MAX / 2, std::memory_order_release);
-        heard_from_server(audio);
-        if (p->server_known) {
-            open_stream(audio);
-        }
+        break;
+    default:
+        break;
+    }
+    if (started && !audio->device.open.load(std::memory_order_relaxed)) {
+        audio->device.told.store(false, std::memory_order_release);
+        audio->device.open.store(true, std::memory_order_release);
     }
     pa_threaded_mainloop_unlock(p->mainloop);
     return started;
 }
 
-void pulse_hold(AudioSystem* audio)
+void pulse_hold(AudioSystem* audio, bool wind_back)
 {
     PulseOutput* p = &audio->pulse;
     pa_threaded_mainloop_lock(p->mainloop);
-    p->rewriting = false;
+    p->rewrite_end = -1;
     int64_t heard = 0;
-    if (p->stream == nullptr || !p->streaming.load(std::memory_order_acquire) ||
-        p->lost.load(std::memory_order_acquire) || !heard_now(audio, &heard)) {
+    if (!wind_back || p->state.load(std::memory_order_relaxed) != PULSE_STREAMING || !heard_now(audio, &heard)) {
         return;
     }
     int64_t written = audio->history.mixed;
     int64_t oldest = std::max(history_oldest(audio), first_untaken(audio));
     int64_t from = rewrite_start(heard, written, oldest, static_cast<int>(ms_to_frames(audio, REWRITE_MARGIN_MS)));
     if (from < written && history_rewind(audio, from)) {
-        p->rewriting = true;
         p->rewrite_end = written;
     }
 }
@@ -454,66 +468,84 @@ void pulse_hold(AudioSystem* audio)
 void pulse_release(AudioSystem* audio)
 {
     PulseOutput* p = &audio->pulse;
-    if (p->rewriting) {
+    if (p->rewrite_end >= 0) {
         // Over what the server holds from there on: it takes back what it
         // had not played yet.
         int64_t from = audio->history.mixed;
         write_mix(audio, p->rewrite_end - from, PA_SEEK_ABSOLUTE, from * static_cast<int64_t>(frame_bytes(audio)));
-        p->rewriting = false;
+        p->rewrite_end = -1;
     }
     pa_threaded_mainloop_unlock(p->mainloop);
 }
 
 bool pulse_mixing(const AudioSystem* audio)
 {
-    return audio->pulse.streaming.load(std::memory_order_acquire) && !audio->pulse.lost.load(std::memory_order_acquire);
+    return audio->pulse.state.load(std::memory_order_acquire) == PULSE_STREAMING;
 }
 
 bool pulse_failed(const AudioSystem* audio)
 {
-    if (audio->pulse.lost.load(std::memory_order_acquire)) {
-        return true;
-    }
-    int64_t last = audio->pulse.last_heard_from.load(std::memory_order_acquire);
-    return last != 0 && steady_ns() - last > static_cast<int64_t>(STALL_MS) * 1'000'000;
+    return audio->pulse.state.load(std::memory_order_acquire) == PULSE_LOST;
 }
 
-void pulse_close(AudioSystem* audio)
+int64_t pulse_heard_last(AudioSystem* audio)
+{
+    const PulseOutput* p = &audio->pulse;
+    int64_t since_ns = std::max<int64_t>(0, p->last_contact_ns.load(std::memory_order_acquire) - p->heard_ns);
+    int64_t since = since_ns * audio->config.output.rate / 1'000'000'000;
+    return std::min(p->heard + since, audio->history.mixed);
+}
+
+int pulse_watch(AudioSystem* audio)
+{
+    PulseOutput* p = &audio->pulse;
+    int state = p->state.load(std::memory_order_acquire);
+    if (state != PULSE_CALLING && state != PULSE_OPENING && state != PULSE_STREAMING) {
+        return -1;
+    }
+    int64_t now = steady_ns();
+    int64_t asked = p->asked_ns.load(std::memory_order_acquire);
+    if (asked != 0) {
+        int64_t waited_ms = (now - asked) / 1'000'000;
+        if (waited_ms < ANSWER_MS) {
+            return static_cast<int>(ANSWER_MS - waited_ms);
+        }
+        pa_threaded_mainloop_lock(p->mainloop);
+        if (p->asked_ns.load(std::memory_order_relaxed) != 0 && PULSE_LOST != p->state.load()) {
+            p->state.store(PULSE_LOST, std::memory_order_release);
+            output_notify(audio);
+        }
+        pa_threaded_mainloop_unlock(p->mainloop);
+        return -1;
+    }
+    int64_t silent_ms = (now - p->last_contact_ns.load(std::memory_order_acquire)) / 1'000'000;
+    if (silent_ms < SILENCE_MS) {
+        return static_cast<int>(SILENCE_MS - silent_ms);
+    }
+    // Any answer will do: a server whose sink the user suspended answers,
+    // and plays on when the sink resumes.
+    pa_threaded_mainloop_lock(p->mainloop);
+    pa_operation* question = p->context != nullptr ? pa_context_get_server_info(p->context, on_answer, audio) : nullptr;
+    if (question != nullptr) {
+        pa_operation_unref(question);
+        p->asked_ns.store(now, std::memory_order_release);
+    } else if (p->state.load() != PULSE_LOST) {
+        p->state.store(PULSE_LOST, std::memory_order_release);
+        output_notify(audio);
+    }
+    pa_threaded_mainloop_unlock(p->mainloop);
+    return ANSWER_MS;
+}
+
+void pulse_stop(AudioSystem* audio)
 {
     PulseOutput* p = &audio->pulse;
     pa_threaded_mainloop_lock(p->mainloop);
-    bool failed = pulse_failed(audio);
-    if (failed && audio->history.count > 0) {
-        // The listener heard the stream up to the chunk playing when the
-        // server last said: a resume goes on from there.
-        history_heard(audio, p->heard);
-        history_rewind(audio, history_oldest(audio));
-        bool playing = false;
-        for (AudioSound& sound : audio->sounds) {
-            playing = playing || sound.state.load(std::memory_order_acquire) == SOUND_PLAYING;
-        }
-        if (playing) {
-            audio->master.paused.store(true, std::memory_order_release);
-        }
-        if (audio->master.paused.load(std::memory_order_acquire)) {
-            // A resume fades in.
-            audio->callback.group_gain = 0.0f;
-        }
-    } else if (failed) {
-        // Nothing was heard: what plays waits, paused, for the next play.
-        for (AudioSound& sound : audio->sounds) {
-            if (sound.state.load(std::memory_order_acquire) == SOUND_PLAYING) {
-                audio->master.paused.store(true, std::memory_order_release);
-                audio->callback.group_gain = 0.0f;
-            }
-        }
-    }
-    if (failed) {
+    if (p->state.load(std::memory_order_relaxed) == PULSE_LOST) {
         drop_connection(audio);
     } else {
         drop_stream(audio);
     }
-    history_clear(audio);
     pa_threaded_mainloop_unlock(p->mainloop);
 }
 

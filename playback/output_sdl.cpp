@@ -62,17 +62,14 @@ bool sdl_probe(AudioSystem* audio, const AudioOutput* wanted, AudioOutput* grant
 void sdl_start(AudioSystem* audio)
 {
     // Nothing asked for since the device opened has been heard yet.
-    audio->callback.quiet_frames = 0;
-    audio->device.quiet_frames.store(0, std::memory_order_relaxed);
+    mix_restart(audio);
     audio->device.open.store(true, std::memory_order_release);
     // Taking the device's lock once orders everything set up so far before
     // the callback's first run.
     SDL_LockAudio();
     SDL_UnlockAudio();
     SDL_PauseAudio(0);
-    if (audio->config.threaded) {
-        streamer_wake(audio);
-    }
+    streamer_ask(audio);
 }
 
 bool sdl_open(AudioSystem* audio)

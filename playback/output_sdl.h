@@ -4,7 +4,7 @@
 // the mix.
 #pragma once
 
-#include "playback/engine.h"
+#include "playback/system.h"
 
 // Opens the device for the first time to learn that there is one and what it
 // plays, writing its format into granted. The device is left open and silent

@@ -9,10 +9,10 @@
 #include <cstdint>
 
 // A power of two, so that the free-running counters index it with a mask and
-// survive wrapping. 65536 frames hold about 1.37 s at 48 kHz: what the
-// streaming thread decodes ahead, and behind it what a sound server's buffer
-// still holds.
-constexpr int RING_FRAMES = 65536;
+// survive wrapping. 131072 frames hold about 2.7 s at 48 kHz: two seconds
+// decoded ahead, and behind the reader what a sound server's buffer still
+// holds.
+constexpr int RING_FRAMES = 131072;
 constexpr uint32_t RING_MASK = RING_FRAMES - 1;
 constexpr int RING_CHANNELS = 2;
 

@@ -1,106 +1,46 @@
 // The streaming thread's loop and the work of each pass.
 #include "playback/streamer.h"
 
-#include <algorithm>
-#include <chrono>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <system_error>
 
-#include "playback/history.h"
 #include "playback/output.h"
 
 namespace {
 
-// While a stream is being decoded ahead the thread looks again once this
-// share of what its ring holds ahead has played, so that the ring never runs
-// lower than the rest, and each pass decodes dozens of MPEG frames at once.
-constexpr int DECODE_POLL_PERCENT = 75;
-// While the output only plays out what it has, the thread looks this often
-// to see it fall quiet, or a sound server stall.
-constexpr auto QUIET_POLL = std::chrono::milliseconds(250);
-// A ring that stays nearly empty (a decoder that gives little at a time)
-// must not turn the thread into a spin.
-constexpr auto SHORTEST_POLL = std::chrono::milliseconds(10);
-
-// The least that any stream being decoded holds ahead in its ring, in
-// frames; -1 when none is being decoded.
-int least_ahead(const AudioSystem* audio)
+// Decodes the song ahead, as long as it is the one playing.
+void decode_ahead(AudioSystem* audio, int index)
 {
-    if (audio->master.paused.load(std::memory_order_acquire)) {
-        return -1;
+    AudioSound* sound = &audio->sounds[index];
+    // Said before looking, so that a create that takes this sound over
+    // once it is done sees the decoder in use.
+    audio->streamer.decoding.store(index);
+    if (sound->state.load() == SOUND_PLAYING && !sound->fully_fed.load(std::memory_order_relaxed) &&
+        decoder_fill(&sound->decoder, &sound->ring, audio->config.ahead_frames)) {
+        // Everything is in the ring: the file can go now.
+        decoder_close(&sound->decoder);
+        sound->fully_fed.store(true, std::memory_order_release);
     }
-    int least = -1;
-    for (const AudioSound& sound : audio->sounds) {
-        if (sound.state.load(std::memory_order_acquire) == SOUND_PLAYING &&
-            !sound.fully_fed.load(std::memory_order_relaxed)) {
-            int ahead = ring_buffered(&sound.ring);
-            least = least < 0 ? ahead : std::min(least, ahead);
-        }
-    }
-    return least;
-}
-
-bool streams_decoding(const AudioSystem* audio)
-{
-    return least_ahead(audio) >= 0;
-}
-
-// What the rings hold ahead, not what the thread aims for: the history a
-// sound server's rewinds need takes part of each ring.
-std::chrono::milliseconds poll_period(const AudioSystem* audio)
-{
-    int ahead = least_ahead(audio);
-    if (ahead < 0) {
-        return QUIET_POLL;
-    }
-    long long ahead_ms = 1000LL * ahead / audio->config.output.rate;
-    return std::max(SHORTEST_POLL, std::chrono::milliseconds(ahead_ms * DECODE_POLL_PERCENT / 100));
-}
-
-// Whether a pass has decoding or releasing to do without being asked: a
-// stream that plays and is not all in its ring, or one that has ended.
-bool streams_need_service(const AudioSystem* audio)
-{
-    for (const AudioSound& sound : audio->sounds) {
-        int state = sound.state.load(std::memory_order_acquire);
-        if (state == SOUND_DONE || state == SOUND_STOPPING) {
-            return true;
-        }
-    }
-    return streams_decoding(audio);
+    audio->streamer.decoding.store(-1);
 }
 
 void streaming_loop(AudioSystem* audio)
 {
     AudioStreamer* s = &audio->streamer;
-    // Set once the caller has been told to settle the output, so that it is
-    // told once; cleared when something sounds again.
-    bool told = false;
-    std::unique_lock<std::mutex> held(s->lock);
-    while (!s->quit) {
-        held.unlock();
+    while (!s->quit.load(std::memory_order_acquire)) {
+        // Cleared before the pass, so that an ask made during it wakes the
+        // next one.
+        s->woken.store(false);
+        uint64_t count = 0;
+        ssize_t taken = read(s->wake_fd, &count, sizeof count);
+        (void)taken;
         audio_service_streams(audio);
-        held.lock();
-        bool open = audio->device.open.load(std::memory_order_acquire);
-        bool settle = output_needs_settling(audio);
-        if (settle && !told) {
-            output_notify(audio);
-        }
-        told = settle;
-        // While the output plays, look again now and then: to decode ahead,
-        // to see it fall quiet, and to see a sound server stall. Otherwise
-        // sleep until a play, a resume or a stop wakes us, so that an idle or
-        // paused player costs nothing.
-        bool periodic =
-            (open && !settle) || (audio->config.output_kind == OUTPUT_CALLER && streams_need_service(audio));
-        if (!s->wake_due && !s->quit) {
-            if (periodic) {
-                s->wake.wait_for(held, poll_period(audio));
-            } else {
-                s->wake.wait(held, [s] { return s->wake_due || s->quit; });
-            }
-        }
-        s->wake_due = false;
+        pollfd wake = {s->wake_fd, POLLIN, 0};
+        poll(&wake, 1, output_watch(audio));
     }
 }
 
@@ -111,20 +51,28 @@ void sound_release(AudioSound* sound)
     decoder_close(&sound->decoder);
     ring_reset(&sound->ring);
     sound->fully_fed.store(false, std::memory_order_relaxed);
-    sound->stopped.store(false, std::memory_order_relaxed);
-    sound->done_at.store(-1, std::memory_order_relaxed);
-    sound->state.store(SOUND_FREE, std::memory_order_release);
+    sound->fade = 1.0f;
+    sound->started_at = -1;
+    sound->ended_at = -1;
 }
 
 bool streamer_start(AudioSystem* audio, char* error, int error_size)
 {
-    audio->streamer.quit = false;
-    audio->streamer.wake_due = false;
+    AudioStreamer* s = &audio->streamer;
+    s->quit.store(false);
+    s->decoding.store(-1);
+    s->wake_fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (s->wake_fd < 0) {
+        std::snprintf(error, static_cast<size_t>(error_size), "cannot create the audio streaming thread's wake-up");
+        return false;
+    }
     try {
-        audio->streamer.thread = std::thread(streaming_loop, audio);
+        s->thread = std::thread(streaming_loop, audio);
     } catch (const std::system_error& failure) {
         std::snprintf(error, static_cast<size_t>(error_size), "cannot start the audio streaming thread: %s",
                       failure.what());
+        close(s->wake_fd);
+        s->wake_fd = -1;
         return false;
     }
     return true;
@@ -133,45 +81,39 @@ bool streamer_start(AudioSystem* audio, char* error, int error_size)
 void streamer_stop(AudioSystem* audio)
 {
     AudioStreamer* s = &audio->streamer;
-    if (!s->thread.joinable()) {
-        return;
+    if (s->thread.joinable()) {
+        s->quit.store(true, std::memory_order_release);
+        s->woken.store(false);
+        streamer_ask(audio);
+        s->thread.join();
     }
-    {
-        std::lock_guard<std::mutex> held(s->lock);
-        s->quit = true;
+    if (s->wake_fd >= 0) {
+        close(s->wake_fd);
     }
-    s->wake.notify_one();
-    s->thread.join();
+    s->wake_fd = -1;
 }
 
-void streamer_wake(AudioSystem* audio)
+void streamer_ask(AudioSystem* audio)
 {
     AudioStreamer* s = &audio->streamer;
-    {
-        std::lock_guard<std::mutex> held(s->lock);
-        s->wake_due = true;
+    if (s->wake_fd >= 0 && !s->woken.exchange(true)) {
+        uint64_t one = 1;
+        // The counter only ever needs to be non-zero; a full one is as good.
+        ssize_t written = write(s->wake_fd, &one, sizeof one);
+        (void)written;
     }
-    s->wake.notify_one();
 }
 
 void audio_service_streams(AudioSystem* audio)
 {
-    bool freed = false;
-    for (AudioSound& sound : audio->sounds) {
-        int state = sound.state.load(std::memory_order_acquire);
-        if (state == SOUND_PLAYING && !sound.fully_fed.load(std::memory_order_relaxed)) {
-            if (decoder_fill(&sound.decoder, &sound.ring, audio->config.ahead_frames)) {
-                // Everything is in the ring: the file can go now.
-                decoder_close(&sound.decoder);
-                sound.fully_fed.store(true, std::memory_order_release);
-            }
-        } else if (state == SOUND_DONE && history_may_release(audio, &sound)) {
-            sound_release(&sound);
-            freed = true;
+    for (int i = 0; i < AUDIO_SOUNDS; ++i) {
+        AudioSound* sound = &audio->sounds[i];
+        int state = sound->state.load(std::memory_order_acquire);
+        if (state == SOUND_PLAYING) {
+            decode_ahead(audio, i);
+        } else if (state == SOUND_DONE && sound->state.compare_exchange_strong(state, SOUND_CLAIMED)) {
+            sound_release(sound);
+            sound->state.store(SOUND_FREE, std::memory_order_release);
         }
-    }
-    if (freed && audio->config.threaded) {
-        std::lock_guard<std::mutex> held(audio->streamer.lock);
-        audio->streamer.slot_freed.notify_all();
     }
 }

@@ -21,8 +21,7 @@ bool start_song(AudioSystem* audio, const SongPath* song)
 
 void update_transport(UiState* ui, AudioSystem* audio, const SongPath* song)
 {
-    AudioGroup* group = audio_master_group(audio);
-    if (ui->transport == TRANSPORT_PLAYING && audio_group_paused(group)) {
+    if (ui->transport == TRANSPORT_PLAYING && audio_paused(audio)) {
         // The engine paused by itself: the sound server went away or stalled.
         // The buttons show it, and play resumes where the listener was.
         ui->transport = TRANSPORT_PAUSED;
@@ -36,8 +35,7 @@ void update_transport(UiState* ui, AudioSystem* audio, const SongPath* song)
 void press_transport_button(UiState* ui, AudioSystem* audio, const SongPath* song, uint8_t button)
 {
     // One reading of the pause flag per press serves every row below.
-    AudioGroup* group = audio_master_group(audio);
-    bool paused = audio_group_paused(group);
+    bool paused = audio_paused(audio);
 
     if (ui->transport == TRANSPORT_STOPPED && button == HOVER_PLAY) {
         // Playing is shown only when the song really started.
@@ -45,14 +43,14 @@ void press_transport_button(UiState* ui, AudioSystem* audio, const SongPath* son
             ui->transport = TRANSPORT_PLAYING;
         }
     } else if (ui->transport == TRANSPORT_PLAYING && button == HOVER_PAUSE && !paused) {
-        audio_group_set_paused(group, true);
+        audio_set_paused(audio, true);
         ui->transport = TRANSPORT_PAUSED;
     } else if (ui->transport == TRANSPORT_PLAYING && button == HOVER_STOP && !paused) {
-        audio_group_stop(group);
+        audio_stop(audio);
         ui->transport = TRANSPORT_STOPPED;
     } else if (ui->transport == TRANSPORT_PAUSED && button == HOVER_PLAY) {
         // Still paused when the device would not open again.
-        if (!paused || audio_group_set_paused(group, false)) {
+        if (!paused || audio_set_paused(audio, false)) {
             ui->transport = TRANSPORT_PLAYING;
         }
     }

@@ -4,9 +4,6 @@
 #include "app/state.h"
 #include "playback/engine.h"
 
-// The number of channels the engine mixes.
-constexpr int AUDIO_CHANNEL_COUNT = 2;
-
 // A click this frame presses the button under the pointer. Every frame, the
 // engine's own pause (it pauses when the sound server goes away) shows as
 // the player's.

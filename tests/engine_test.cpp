@@ -45,12 +45,12 @@ using Engine = std::unique_ptr<AudioSystem, EngineCloser>;
 
 // An engine with no device and no thread: the test is the callback and the
 // streaming thread.
-Engine start_engine(AudioOutput output = {DEVICE_RATE, 2, AUDIO_S16SYS}, int channels = 2)
+Engine start_engine(AudioOutput output = {DEVICE_RATE, 2, AUDIO_S16SYS})
 {
     Engine audio(new AudioSystem{});
     char error[AUDIO_ERROR_SIZE] = "";
     EXPECT_TRUE(audio_system_create(audio.get()));
-    EXPECT_TRUE(audio_system_start(audio.get(), channels, &output, false, error, sizeof error)) << error;
+    EXPECT_TRUE(audio_system_start(audio.get(), &output, false, error, sizeof error)) << error;
     return audio;
 }
 
@@ -110,7 +110,7 @@ bool start_on_disk_device(AudioSystem* audio, const std::string& raw, char* erro
 {
     setenv("SDL_AUDIODRIVER", "disk", 1);
     setenv("SDL_DISKAUDIOFILE", raw.c_str(), 1);
-    bool started = audio_system_create(audio) && audio_system_init(audio, 2, error, error_size);
+    bool started = audio_system_create(audio) && audio_system_init(audio, error, error_size);
     setenv("SDL_AUDIODRIVER", "dummy", 1);
     return started;
 }
@@ -333,8 +333,8 @@ TEST_F(EngineTest, PauseSilencesAndHoldsThePlaceAndResumeGoesOnFromIt)
     play_file(audio.get(), path);
     std::vector<int16_t> out = render(audio.get(), DEVICE_RATE * 3 / 10);
     size_t paused_at = out.size() / 2;
-    audio_group_set_paused(audio_master_group(audio.get()), true);
-    EXPECT_TRUE(audio_group_paused(audio_master_group(audio.get())));
+    audio_set_paused(audio.get(), true);
+    EXPECT_TRUE(audio_paused(audio.get()));
     std::vector<int16_t> pause = render(audio.get(), DEVICE_RATE / 2);
     append(&out, pause);
     std::vector<float> pause_left = channel_of(pause, 0);
@@ -343,8 +343,8 @@ TEST_F(EngineTest, PauseSilencesAndHoldsThePlaceAndResumeGoesOnFromIt)
     }
     EXPECT_EQ(audio_playing_count(audio.get()), 1) << "a pause must not end the stream";
     size_t resumed_at = out.size() / 2;
-    audio_group_set_paused(audio_master_group(audio.get()), false);
-    EXPECT_FALSE(audio_group_paused(audio_master_group(audio.get())));
+    audio_set_paused(audio.get(), false);
+    EXPECT_FALSE(audio_paused(audio.get()));
     append(&out, render_to_end(audio.get(), 3.0));
 
     std::vector<float> left = channel_of(out, 0);
@@ -364,11 +364,11 @@ TEST_F(EngineTest, StopFadesToSilenceAndReleasesTheStream)
 {
     int fds_before = open_fd_count();
     Engine audio = start_engine();
-    play_file(audio.get(), tone("tone.mp3", {440, 44100, 2, 2.0, ""}));
+    play_file(audio.get(), tone("tone.mp3", {440, 44100, 2, 4.0, ""}));
     std::vector<int16_t> out = render(audio.get(), DEVICE_RATE / 4);
     size_t stopped_at = out.size() / 2;
     EXPECT_GT(open_fd_count(), fds_before) << "the file should be open while it streams";
-    audio_group_stop(audio_master_group(audio.get()));
+    audio_stop(audio.get());
     append(&out, render(audio.get(), DEVICE_RATE / 4));
 
     std::vector<float> left = channel_of(out, 0);
@@ -384,15 +384,14 @@ TEST_F(EngineTest, StopFadesToSilenceAndReleasesTheStream)
 TEST_F(EngineTest, StopWhilePausedEndsAtOnceAndResumeAfterwardsPlaysNothing)
 {
     Engine audio = start_engine();
-    AudioGroup* group = audio_master_group(audio.get());
     play_file(audio.get(), tone("tone.mp3", {440, 44100, 2, 1.0, ""}));
     render(audio.get(), DEVICE_RATE / 10);
-    audio_group_set_paused(group, true);
+    audio_set_paused(audio.get(), true);
     render(audio.get(), BLOCK_FRAMES);
-    audio_group_stop(group);
+    audio_stop(audio.get());
     render(audio.get(), BLOCK_FRAMES);
     EXPECT_EQ(audio_sound_count(audio.get()), 0);
-    audio_group_set_paused(group, false);
+    audio_set_paused(audio.get(), false);
     std::vector<float> after = channel_of(render(audio.get(), DEVICE_RATE / 10), 0);
     EXPECT_EQ(audible_span(after, 0.0f).second, 0u) << "a stopped stream came back on resume";
 }
@@ -450,7 +449,7 @@ class WoundBack : public EngineTest {
     // change is heard at once, and returns that frame.
     int64_t wind_back(int64_t heard, int64_t written)
     {
-        history_heard(audio.get(), heard);
+        mix_heard(audio.get(), heard);
         int64_t from = rewrite_start(heard, written, history_oldest(audio.get()), MARGIN);
         EXPECT_LT(from, written);
         EXPECT_TRUE(history_rewind(audio.get(), from));
@@ -480,8 +479,7 @@ TEST_F(WoundBack, PauseFadesFromThereAndResumeGoesOnFromTheSameSample)
     for (int64_t i = 0; i < from; ++i) {
         ASSERT_EQ(written[static_cast<size_t>(i)], whole[static_cast<size_t>(i)]) << i;
     }
-    AudioGroup* group = audio_master_group(audio.get());
-    audio_group_set_paused(group, true);
+    audio_set_paused(audio.get(), true);
     std::vector<float> paused = channel_of(render(audio.get(), static_cast<int>(WRITTEN - from)), 0);
     EXPECT_NEAR(paused[0], whole[static_cast<size_t>(from)], FADE_STEP) << "the fade did not start where wound back";
     for (size_t i = 1; i < static_cast<size_t>(FADE_FRAMES); ++i) {
@@ -490,7 +488,7 @@ TEST_F(WoundBack, PauseFadesFromThereAndResumeGoesOnFromTheSameSample)
     EXPECT_EQ(audible_span({paused.begin() + FADE_FRAMES, paused.end()}, 0.0f).second, 0u)
         << "sound after the pause's fade";
 
-    audio_group_set_paused(group, false);
+    audio_set_paused(audio.get(), false);
     std::vector<float> resumed = channel_of(render(audio.get(), DEVICE_RATE / 10), 0);
     // The fade-out moved the song on by its length but its last, silent
     // frame, which the resume plays first; the fade-in by its own length.
@@ -508,7 +506,7 @@ TEST_F(WoundBack, StopFadesFromThereAndTheStreamStaysWhileItCanBeReached)
     play_file(audio.get(), path);
     render(audio.get(), WRITTEN);
     int64_t from = wind_back(HEARD, WRITTEN);
-    audio_group_stop(audio_master_group(audio.get()));
+    audio_stop(audio.get());
     std::vector<float> stopped = channel_of(render(audio.get(), static_cast<int>(WRITTEN - from)), 0);
     EXPECT_NEAR(stopped[0], whole[static_cast<size_t>(from)], FADE_STEP) << "the fade did not start where wound back";
     EXPECT_EQ(audible_span({stopped.begin() + FADE_FRAMES, stopped.end()}, 0.0f).second, 0u)
@@ -522,14 +520,15 @@ TEST_F(WoundBack, StopFadesFromThereAndTheStreamStaysWhileItCanBeReached)
     EXPECT_EQ(audible_span({again.begin() + FADE_FRAMES, again.end()}, 0.0f).second, 0u)
         << "a stopped stream came back playing";
 
-    history_heard(audio.get(), WRITTEN);
+    mix_heard(audio.get(), WRITTEN);
     audio_service_streams(audio.get());
     EXPECT_EQ(audio_sound_count(audio.get()), 0) << "kept after the listener passed its end";
 }
 
-// A stream that ended by itself in what the server still holds comes back
-// whole when the mix is wound back before its end, and a play then starts at
-// the frame wound back to.
+// A stream that ended by itself in what the server still holds plays on
+// when the mix is wound back before its end, until the listener has heard
+// it out; a play then starts at the frame wound back to, the ended stream
+// fading out under it.
 TEST_F(WoundBack, EndedStreamComesBackAndAPlayStartsWhereWoundBack)
 {
     std::string short_path = tone("short.mp3", {660, 48000, 2, 0.2, ""});
@@ -537,52 +536,81 @@ TEST_F(WoundBack, EndedStreamComesBackAndAPlayStartsWhereWoundBack)
     play_file(audio.get(), short_path);
     render(audio.get(), WRITTEN);
     audio_service_streams(audio.get());
-    ASSERT_EQ(audio_playing_count(audio.get()), 0) << "the short song did not end";
     EXPECT_EQ(audio_sound_count(audio.get()), 1) << "released while a winding back could still reach it";
 
     int64_t from = wind_back(DEVICE_RATE / 10, WRITTEN);
-    EXPECT_EQ(audio_playing_count(audio.get()), 1) << "the ended stream did not come back";
     play_file(audio.get(), path);
     std::vector<float> both = channel_of(render(audio.get(), DEVICE_RATE / 5), 0);
-    for (size_t i = 0; i < both.size(); ++i) {
-        ASSERT_NEAR(both[i], short_whole[static_cast<size_t>(from) + i] + whole[i], ROUNDING)
-            << "the streams do not both play from the frame wound back to, " << i << " frames in";
+    for (size_t i = 0; i < static_cast<size_t>(FADE_FRAMES); ++i) {
+        float fade = 1.0f - static_cast<float>(i + 1) / FADE_FRAMES;
+        ASSERT_NEAR(both[i], short_whole[static_cast<size_t>(from) + i] * fade + whole[i], ROUNDING + FADE_STEP)
+            << "the ended stream did not fade out from the frame wound back to, " << i << " frames in";
+    }
+    for (size_t i = FADE_FRAMES; i < both.size(); ++i) {
+        ASSERT_EQ(both[i], whole[i]) << "the new song does not play from the frame wound back to, " << i;
     }
 }
 
 // ---------------------------------------------------------------------------
-// Channels.
+// One song at a time.
 
-TEST_F(EngineTest, ThirdStreamReusesTheOldestChannelAndIdleChannelsComeFirst)
+// A play while a song plays fades that one out; clicks faster than anything
+// is heard never run the engine out of room, and the last play plays.
+TEST_F(EngineTest, APlayFadesTheSongBeforeOutAndTheLastOfManyPlays)
 {
     Engine audio = start_engine();
-    std::string long_tone = tone("long.mp3", {440, 44100, 2, 3.0, ""});
-    std::string short_tone = tone("short.mp3", {660, 44100, 2, 0.2, ""});
-
-    AudioSound* first = play_file(audio.get(), long_tone);
-    render(audio.get(), BLOCK_FRAMES);
-    AudioSound* second = play_file(audio.get(), long_tone);
-    render(audio.get(), BLOCK_FRAMES);
-    EXPECT_EQ(audio_playing_count(audio.get()), 2);
-    AudioSound* third = play_file(audio.get(), long_tone);
-    render(audio.get(), BLOCK_FRAMES);
-    EXPECT_EQ(audio_sound_state(first), SOUND_FREE) << "the oldest stream should have made way";
+    std::string low = tone("low.mp3", {440, 48000, 2, 3.0, ""});
+    std::string high = tone("high.mp3", {880, 48000, 2, 3.0, ""});
+    AudioSound* first = play_file(audio.get(), low);
+    render(audio.get(), DEVICE_RATE / 4);
+    AudioSound* second = play_file(audio.get(), high);
+    EXPECT_EQ(audio_sound_state(first), SOUND_STOPPING);
+    std::vector<float> left = channel_of(render(audio.get(), DEVICE_RATE / 2), 0);
+    EXPECT_EQ(audio_sound_state(first), SOUND_FREE) << "the song before was not released once faded";
     EXPECT_EQ(audio_sound_state(second), SOUND_PLAYING);
-    EXPECT_EQ(audio_sound_state(third), SOUND_PLAYING);
+    // The new song's own start is the encoder's silence: measured past it.
+    EXPECT_NEAR(measure_frequency(left, DEVICE_RATE, DEVICE_RATE / 10, left.size()), 880.0, 3.0);
 
-    // A stream that ended by itself frees its channel: the next one takes
-    // it and the others play on.
-    audio_group_stop(audio_master_group(audio.get()));
-    render(audio.get(), BLOCK_FRAMES);
-    AudioSound* ending = play_file(audio.get(), short_tone);
-    AudioSound* staying = play_file(audio.get(), long_tone);
-    render(audio.get(), DEVICE_RATE / 2);
-    EXPECT_EQ(audio_sound_state(ending), SOUND_FREE);
-    EXPECT_EQ(audio_sound_state(staying), SOUND_PLAYING);
-    AudioSound* next = play_file(audio.get(), long_tone);
-    render(audio.get(), BLOCK_FRAMES);
-    EXPECT_EQ(audio_sound_state(staying), SOUND_PLAYING) << "a busy channel was taken while one was idle";
-    EXPECT_EQ(audio_sound_state(next), SOUND_PLAYING);
+    for (int i = 0; i < 50; ++i) {
+        ASSERT_NE(play_file(audio.get(), i % 2 == 0 ? low : high), nullptr) << "play " << i << " found no room";
+        audio_stop(audio.get());
+        if (i % 3 == 0) {
+            render(audio.get(), 64);
+        }
+    }
+    play_file(audio.get(), low);
+    left = channel_of(render(audio.get(), DEVICE_RATE / 2), 0);
+    EXPECT_NEAR(measure_frequency(left, DEVICE_RATE, DEVICE_RATE / 10, left.size()), 440.0, 3.0);
+    EXPECT_EQ(audio_playing_count(audio.get()), 1);
+}
+
+// A sound server's new stream takes its whole buffer at once, then a piece
+// at a time: the streaming thread, woken by the mix as the ring runs low,
+// keeps the song whole however the output takes it.
+TEST_F(EngineTest, ASongPlaysWholeWhenTheOutputTakesHalfASecondAtOnce)
+{
+    auto audio = std::make_unique<AudioSystem>();
+    char error[AUDIO_ERROR_SIZE] = "";
+    AudioOutput output = {DEVICE_RATE, 2, AUDIO_S16SYS};
+    ASSERT_TRUE(audio_system_create(audio.get()));
+    ASSERT_TRUE(audio_system_start(audio.get(), &output, true, error, sizeof error)) << error;
+    history_keep(audio.get());
+    play_file(audio.get(), tone("tone.mp3", {440, 44100, 2, 4.0, ""}));
+    std::vector<int16_t> out(static_cast<size_t>(DEVICE_RATE) * 2 / 2);
+    auto mix = [&](int frames) { audio_mix(audio.get(), reinterpret_cast<uint8_t*>(out.data()), frames * 4); };
+    // As PulseAudio asks: half a second, then an eighth of a second for
+    // each eighth that plays, the listener a quarter second behind.
+    mix(DEVICE_RATE / 2);
+    int64_t written = DEVICE_RATE / 2;
+    auto start = std::chrono::steady_clock::now();
+    while (written < DEVICE_RATE * 7 / 2) {
+        std::this_thread::sleep_until(start + std::chrono::milliseconds(written * 1000 / DEVICE_RATE - 375));
+        mix(DEVICE_RATE / 8);
+        written += DEVICE_RATE / 8;
+        mix_heard(audio.get(), written - DEVICE_RATE / 4);
+    }
+    EXPECT_EQ(audio_underrun_frames(audio.get()), 0) << "the mix ran dry while the song had more";
+    audio_system_close(audio.get());
 }
 
 // ---------------------------------------------------------------------------
@@ -724,22 +752,18 @@ TEST_F(EngineTest, EveryOperationIsSafeOnASystemThatNeverStarted)
     auto created = std::make_unique<AudioSystem>();
     ASSERT_TRUE(audio_system_create(created.get()));
     EXPECT_EQ(audio_create_stream(created.get(), path.c_str()), nullptr);
-    AudioGroup* group = audio_master_group(created.get());
-    EXPECT_FALSE(audio_group_paused(group));
-    audio_group_stop(group);
+    EXPECT_FALSE(audio_paused(created.get()));
+    audio_stop(created.get());
     char error[AUDIO_ERROR_SIZE] = "";
     AudioOutput silly = {0, 2, AUDIO_S16SYS};
-    EXPECT_FALSE(audio_system_start(created.get(), 2, &silly, true, error, sizeof error));
+    EXPECT_FALSE(audio_system_start(created.get(), &silly, true, error, sizeof error));
     EXPECT_STRNE(error, "");
-    AudioOutput fine = {DEVICE_RATE, 2, AUDIO_S16SYS};
-    EXPECT_FALSE(audio_system_start(created.get(), 0, &fine, true, error, sizeof error));
     audio_system_close(created.get());
     audio_system_close(created.get());
 
-    EXPECT_FALSE(audio_group_paused(nullptr));
-    audio_group_set_paused(nullptr, true);
-    audio_group_stop(nullptr);
-    EXPECT_EQ(audio_master_group(nullptr), nullptr);
+    EXPECT_FALSE(audio_paused(nullptr));
+    audio_set_paused(nullptr, true);
+    audio_stop(nullptr);
 }
 
 TEST_F(EngineTest, CloseWithStreamsPlayingStopsTheThreadAndReleasesEverything)
@@ -750,7 +774,7 @@ TEST_F(EngineTest, CloseWithStreamsPlayingStopsTheThreadAndReleasesEverything)
     char error[AUDIO_ERROR_SIZE] = "";
     AudioOutput output = {DEVICE_RATE, 2, AUDIO_S16SYS};
     ASSERT_TRUE(audio_system_create(audio.get()));
-    ASSERT_TRUE(audio_system_start(audio.get(), 2, &output, true, error, sizeof error)) << error;
+    ASSERT_TRUE(audio_system_start(audio.get(), &output, true, error, sizeof error)) << error;
     play_file(audio.get(), path);
     play_file(audio.get(), path);
     AudioSound* unplayed = audio_create_stream(audio.get(), path.c_str());
@@ -805,7 +829,6 @@ TEST_F(EngineTest, DeviceOpensOnPlayAndClosesOnceStopsAndPausesHaveFaded)
     auto audio = std::make_unique<AudioSystem>();
     char error[AUDIO_ERROR_SIZE] = "";
     ASSERT_TRUE(start_on_disk_device(audio.get(), scratch + "/device.raw", error, sizeof error)) << error;
-    AudioGroup* group = audio_master_group(audio.get());
     auto settles_closed = [&]() {
         pollfd notified = {audio_notify_fd(audio.get()), POLLIN, 0};
         return within_seconds(30.0, [&]() {
@@ -822,30 +845,30 @@ TEST_F(EngineTest, DeviceOpensOnPlayAndClosesOnceStopsAndPausesHaveFaded)
     audio_settle_device(audio.get());
     EXPECT_TRUE(audio_device_open(audio.get())) << "closed while a song plays";
 
-    audio_group_set_paused(group, true);
+    audio_set_paused(audio.get(), true);
     EXPECT_TRUE(settles_closed()) << "still open while paused";
     EXPECT_EQ(audio_sound_count(audio.get()), 1) << "the paused song went with the device";
 
-    EXPECT_TRUE(audio_group_set_paused(group, false));
+    EXPECT_TRUE(audio_set_paused(audio.get(), false));
     EXPECT_TRUE(audio_device_open(audio.get()));
     audio_settle_device(audio.get());
     EXPECT_TRUE(audio_device_open(audio.get())) << "closed right after a resume";
 
-    audio_group_stop(group);
+    audio_stop(audio.get());
     EXPECT_TRUE(settles_closed()) << "still open after stop";
     EXPECT_EQ(audio_sound_count(audio.get()), 0);
 
     // A stop while paused with the device closed still ends the song.
     play_file(audio.get(), path);
-    audio_group_set_paused(group, true);
+    audio_set_paused(audio.get(), true);
     EXPECT_TRUE(settles_closed());
-    audio_group_stop(group);
+    audio_stop(audio.get());
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (audio_sound_count(audio.get()) != 0 && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     EXPECT_EQ(audio_sound_count(audio.get()), 0) << "a stopped song stayed";
-    audio_group_set_paused(group, false);
+    audio_set_paused(audio.get(), false);
     EXPECT_FALSE(audio_device_open(audio.get())) << "resuming nothing opened the device";
     SDL_Quit();
     audio_system_close(audio.get());

@@ -49,7 +49,7 @@ class TransportTest : public ::testing::Test {
     void start()
     {
         char error[ERROR_TEXT_SIZE] = "";
-        ASSERT_TRUE(audio_system_init(audio.get(), AUDIO_CHANNEL_COUNT, error, sizeof error)) << error;
+        ASSERT_TRUE(audio_system_init(audio.get(), error, sizeof error)) << error;
     }
 
     void TearDown() override
@@ -84,7 +84,7 @@ class TransportTest : public ::testing::Test {
         return audio_playing_count(audio.get());
     }
 
-    bool paused() { return audio_group_paused(audio_master_group(audio.get())); }
+    bool paused() { return audio_paused(audio.get()); }
 
     std::string scratch;
     std::unique_ptr<AudioSystem> audio = std::make_unique<AudioSystem>();
@@ -228,7 +228,7 @@ TEST_F(TransportTest, GroupPausedByTheEngineShowsAsPaused)
     start();
     choose(&song, "long.mp3");
     click(HOVER_PLAY);
-    audio_group_set_paused(audio_master_group(audio.get()), true);
+    audio_set_paused(audio.get(), true);
     ui.redraw = 0;
     update_transport(&ui, audio.get(), &song);
     EXPECT_EQ(ui.transport, TRANSPORT_PAUSED);
