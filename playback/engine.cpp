@@ -42,12 +42,6 @@ constexpr int START_MS = 600;
 // fade is never cut, and a quick pause and play keeps the output.
 constexpr int LINGER_MS = 500;
 
-bool format_supported(uint16_t format)
-{
-    return format == AUDIO_U8 || format == AUDIO_S8 || format == AUDIO_U16LSB || format == AUDIO_S16LSB ||
-           format == AUDIO_U16MSB || format == AUDIO_S16MSB;
-}
-
 int frames_of(int rate, int ms)
 {
     return static_cast<int>(static_cast<long>(rate) * ms / 1000);
@@ -166,7 +160,7 @@ void give_up_output(AudioSystem* audio)
 
 bool start_engine(AudioSystem* audio, const AudioOutput* output, bool threaded, char* error, int error_size)
 {
-    if (output->rate <= 0 || output->channels < 1 || !format_supported(output->format)) {
+    if (output->rate <= 0 || output->channels != RING_CHANNELS || output->format != AUDIO_S16SYS) {
         std::snprintf(error, static_cast<size_t>(error_size),
                       "unsupported audio output: %d Hz, %d channels, format 0x%x", output->rate, output->channels,
                       output->format);

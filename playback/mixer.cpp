@@ -1,14 +1,12 @@
 // The mix the audio callback runs: reads the rings of the song playing and
 // the one fading out, applies the pause fade and the stop fade, and writes
-// the device's format. It never blocks: all it shares with other threads is
-// atomics, and a write to the streaming thread's wake-up descriptor.
+// 16-bit stereo frames, as every output takes them. It never blocks: all it
+// shares with other threads is atomics, and a write to the streaming
+// thread's wake-up descriptor.
 //
-// Nearly always one song plays at full gain into a 16-bit stereo device in
-// the machine's byte order: its ring's frames are then the output's, bit
-// for bit, and are copied out as they are. Only fades, a stop under a new
-// play, and other formats go through the mix in float.
-#include <SDL.h>
-
+// Nearly always one song plays at full gain: its ring's frames are then the
+// output's, bit for bit, and are copied out as they are. Only fades and a
+// stop under a new play go through the mix in float.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -35,87 +33,10 @@ int16_t to_int16(float sample)
     return static_cast<int16_t>(std::lrintf(v * INT16_SCALE));
 }
 
-// Whether the output takes the ring's frames as they are.
-bool is_ring_format(const AudioOutput* output)
+void write_output(const AudioMix* mixing, int16_t* out, int frames)
 {
-    return output->format == AUDIO_S16SYS && output->channels == RING_CHANNELS;
-}
-
-int sample_bytes(uint16_t format)
-{
-    return (format & 0xFF) / 8;
-}
-
-bool is_signed(uint16_t format)
-{
-    return (format & 0x8000) != 0;
-}
-
-bool is_big_endian(uint16_t format)
-{
-    return (format & 0x1000) != 0;
-}
-
-void write_silence(uint16_t format, uint8_t* out, int bytes)
-{
-    if (is_signed(format)) {
-        std::memset(out, 0, static_cast<size_t>(bytes));
-        return;
-    }
-    // Unsigned formats are silent at mid-scale.
-    if (sample_bytes(format) == 1) {
-        std::memset(out, 0x80, static_cast<size_t>(bytes));
-        return;
-    }
-    for (int i = 0; i + 1 < bytes; i += 2) {
-        out[i] = is_big_endian(format) ? 0x80 : 0x00;
-        out[i + 1] = is_big_endian(format) ? 0x00 : 0x80;
-    }
-}
-
-void put_sample(uint16_t format, uint8_t* out, int16_t value)
-{
-    if (sample_bytes(format) == 1) {
-        int8_t high = static_cast<int8_t>(value >> 8);
-        out[0] = is_signed(format) ? static_cast<uint8_t>(high) : static_cast<uint8_t>(high + 128);
-        return;
-    }
-    uint16_t bits = static_cast<uint16_t>(value);
-    if (!is_signed(format)) {
-        bits = static_cast<uint16_t>(bits + 32768u);
-    }
-    uint8_t low = static_cast<uint8_t>(bits & 0xFF);
-    uint8_t high = static_cast<uint8_t>(bits >> 8);
-    out[0] = is_big_endian(format) ? high : low;
-    out[1] = is_big_endian(format) ? low : high;
-}
-
-void write_output(const AudioOutput* output, const AudioMix* mixing, uint8_t* out, int frames)
-{
-    if (is_ring_format(output)) {
-        auto* samples = reinterpret_cast<int16_t*>(out);
-        for (int i = 0; i < frames * RING_CHANNELS; ++i) {
-            samples[i] = to_int16(mixing->mix[i]);
-        }
-        return;
-    }
-    uint16_t format = output->format;
-    int channels = output->channels;
-    int width = sample_bytes(format);
-    for (int i = 0; i < frames; ++i) {
-        float left = mixing->mix[i * RING_CHANNELS];
-        float right = mixing->mix[i * RING_CHANNELS + 1];
-        uint8_t* frame = out + i * channels * width;
-        if (channels == 1) {
-            put_sample(format, frame, to_int16((left + right) * 0.5f));
-            continue;
-        }
-        put_sample(format, frame, to_int16(left));
-        put_sample(format, frame + width, to_int16(right));
-        // Surround outputs get the pair on the front speakers only.
-        for (int c = 2; c < channels; ++c) {
-            put_sample(format, frame + c * width, 0);
-        }
+    for (int i = 0; i < frames * RING_CHANNELS; ++i) {
+        out[i] = to_int16(mixing->mix[i]);
     }
 }
 
@@ -232,12 +153,11 @@ AudioSound* sole_unfaded_sound(AudioSystem* audio)
 }
 
 // mix_sound's work for the sole unfaded sound, straight into the output.
-void copy_sound(AudioSystem* audio, AudioSound* sound, uint8_t* out, int frames, int64_t chunk_start)
+void copy_sound(AudioSystem* audio, AudioSound* sound, int16_t* out, int frames, int64_t chunk_start)
 {
     bool fed = sound->fully_fed.load(std::memory_order_acquire);
-    int got = ring_read(&sound->ring, reinterpret_cast<int16_t*>(out), frames);
-    size_t frame_bytes = RING_CHANNELS * sizeof(int16_t);
-    std::memset(out + static_cast<size_t>(got) * frame_bytes, 0, static_cast<size_t>(frames - got) * frame_bytes);
+    int got = ring_read(&sound->ring, out, frames);
+    std::fill(out + got * RING_CHANNELS, out + frames * RING_CHANNELS, int16_t{0});
     after_read(audio, sound, fed, got, frames, chunk_start);
 }
 
@@ -249,14 +169,11 @@ void audio_mix(AudioSystem* audio, uint8_t* out, int bytes)
         std::memset(out, 0, static_cast<size_t>(bytes));
         return;
     }
-    const AudioOutput* output = &audio->config.output;
     AudioMix* mixing = &audio->mixing;
     AudioHistory* history = &audio->history;
-    uint16_t format = output->format;
-    int frame_bytes = sample_bytes(format) * output->channels;
-    int frames = bytes / frame_bytes;
+    auto* samples = reinterpret_cast<int16_t*>(out);
+    int frames = bytes / AUDIO_FRAME_BYTES;
     float step = 1.0f / static_cast<float>(audio->config.fade_frames);
-    bool copies = is_ring_format(output);
     int done = 0;
     while (done < frames) {
         int n = std::min(AUDIO_MIX_CHUNK, frames - done);
@@ -270,9 +187,10 @@ void audio_mix(AudioSystem* audio, uint8_t* out, int bytes)
             n = std::min(n, AUDIO_MIX_CHUNK - into_chunk);
         }
         int64_t chunk_start = history->mixed;
-        AudioSound* sole = copies ? sole_unfaded_sound(audio) : nullptr;
+        int16_t* chunk = samples + done * RING_CHANNELS;
+        AudioSound* sole = sole_unfaded_sound(audio);
         if (sole != nullptr) {
-            copy_sound(audio, sole, out + done * frame_bytes, n, chunk_start);
+            copy_sound(audio, sole, chunk, n, chunk_start);
         } else {
             std::fill(mixing->mix, mixing->mix + n * RING_CHANNELS, 0.0f);
             int live = pause_gains(audio, mixing, n, step);
@@ -281,12 +199,12 @@ void audio_mix(AudioSystem* audio, uint8_t* out, int bytes)
                     mix_sound(audio, &sound, live, step, chunk_start);
                 }
             }
-            write_output(output, mixing, out + done * frame_bytes, n);
+            write_output(mixing, chunk, n);
         }
         history->mixed += n;
         done += n;
     }
-    write_silence(format, out + done * frame_bytes, bytes - done * frame_bytes);
+    std::memset(out + done * AUDIO_FRAME_BYTES, 0, static_cast<size_t>(bytes - done * AUDIO_FRAME_BYTES));
     if (!audio->config.keeps_history) {
         // What is written is as good as heard: the device holds little.
         mix_heard(audio, history->mixed);

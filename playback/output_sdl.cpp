@@ -22,8 +22,8 @@ void mix_callback(void* userdata, uint8_t* stream, int length)
     audio_mix(static_cast<AudioSystem*>(userdata), stream, length);
 }
 
-// With granted the device's own format is taken and written into granted;
-// otherwise SDL must deliver exactly output, converting if the device has
+// With granted the device's own rate is taken and written into granted;
+// otherwise SDL must take exactly output, converting if the device has
 // changed since.
 bool open_sdl_device(AudioSystem* audio, const AudioOutput* output, AudioOutput* granted, char* error, int error_size)
 {
@@ -46,9 +46,21 @@ bool open_sdl_device(AudioSystem* audio, const AudioOutput* output, AudioOutput*
         std::snprintf(error, size, "cannot open the audio device: %s", SDL_GetError());
         return false;
     }
-    if (granted != nullptr) {
-        *granted = {obtained.freq, obtained.channels, obtained.format};
+    if (granted == nullptr) {
+        return true;
     }
+    if (obtained.format != AUDIO_S16SYS || obtained.channels != RING_CHANNELS) {
+        // At the device's own rate, which the engine converts to itself, but
+        // in the one sample format the mix writes: SDL converts that.
+        SDL_CloseAudio();
+        AudioOutput mixed = {obtained.freq, RING_CHANNELS, AUDIO_S16SYS};
+        if (!open_sdl_device(audio, &mixed, nullptr, error, error_size)) {
+            return false;
+        }
+        *granted = mixed;
+        return true;
+    }
+    *granted = {obtained.freq, obtained.channels, obtained.format};
     return true;
 }
 

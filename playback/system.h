@@ -77,7 +77,9 @@ struct AudioSound {
 };
 
 // What the output plays: sample rate, interleaved channel count and SDL
-// sample format (AUDIO_S16SYS, AUDIO_U8, ...).
+// sample format. Every output takes 16-bit stereo in the machine's byte
+// order (AUDIO_S16SYS), converted by SDL where a device wants another.
+constexpr int AUDIO_FRAME_BYTES = RING_CHANNELS * sizeof(int16_t);
 struct AudioOutput {
     int rate;
     int channels;

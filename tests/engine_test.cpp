@@ -269,56 +269,6 @@ TEST_F(EngineTest, FormatChangeMidStreamLosesNothing)
     }
 }
 
-// The device may grant another format than the one asked for.
-struct FormatCase {
-    const char* name;
-    AudioOutput output;
-};
-
-class OutputFormatTest : public EngineTest, public ::testing::WithParamInterface<FormatCase> {};
-
-float sample_at(const std::vector<uint8_t>& bytes, uint16_t format, size_t index)
-{
-    int width = (format & 0xFF) / 8;
-    bool is_signed = (format & 0x8000) != 0;
-    bool big = (format & 0x1000) != 0;
-    const uint8_t* p = bytes.data() + index * width;
-    if (width == 1) {
-        int v = is_signed ? static_cast<int8_t>(p[0]) : p[0] - 128;
-        return v / 128.0f;
-    }
-    uint16_t bits = big ? static_cast<uint16_t>(p[0] << 8 | p[1]) : static_cast<uint16_t>(p[1] << 8 | p[0]);
-    int v = is_signed ? static_cast<int16_t>(bits) : bits - 32768;
-    return v / 32768.0f;
-}
-
-TEST_P(OutputFormatTest, ToneAndSilenceAreWrittenInTheGrantedFormat)
-{
-    const AudioOutput& output = GetParam().output;
-    Engine audio = start_engine(output);
-    std::vector<uint8_t> quiet = render_bytes(audio.get(), 256);
-    for (size_t i = 0; i < quiet.size() / ((output.format & 0xFF) / 8); ++i) {
-        ASSERT_EQ(sample_at(quiet, output.format, i), 0.0f) << "silence is not silent at sample " << i;
-    }
-
-    play_file(audio.get(), tone("tone.mp3", {440, 44100, 1, 0.5, ""}));
-    std::vector<uint8_t> bytes = render_bytes(audio.get(), output.rate / 2);
-    std::vector<float> first;
-    for (size_t frame = 0; frame < static_cast<size_t>(output.rate / 2); ++frame) {
-        first.push_back(sample_at(bytes, output.format, frame * output.channels));
-    }
-    auto [begin, end] = audible_span(first, 0.05f);
-    ASSERT_GT(end, begin);
-    EXPECT_NEAR(measure_frequency(first, output.rate, begin + 1000, end - 1000), 440.0, 3.0);
-}
-
-INSTANTIATE_TEST_SUITE_P(Formats, OutputFormatTest,
-                         ::testing::Values(FormatCase{"MonoS16", {48000, 1, AUDIO_S16SYS}},
-                                           FormatCase{"StereoS16Msb", {44100, 2, AUDIO_S16MSB}},
-                                           FormatCase{"MonoU8", {22050, 1, AUDIO_U8}},
-                                           FormatCase{"QuadU16Lsb", {48000, 4, AUDIO_U16LSB}}),
-                         [](const ::testing::TestParamInfo<FormatCase>& info) { return std::string(info.param.name); });
-
 // ---------------------------------------------------------------------------
 // Pause, resume and stop: silence, position, and no clicks.
 
@@ -755,9 +705,13 @@ TEST_F(EngineTest, EveryOperationIsSafeOnASystemThatNeverStarted)
     EXPECT_FALSE(audio_paused(created.get()));
     audio_stop(created.get());
     char error[AUDIO_ERROR_SIZE] = "";
-    AudioOutput silly = {0, 2, AUDIO_S16SYS};
-    EXPECT_FALSE(audio_system_start(created.get(), &silly, true, error, sizeof error));
-    EXPECT_STRNE(error, "");
+    // The mix writes 16-bit stereo only; SDL converts for a device that
+    // wants another format.
+    for (AudioOutput silly : {AudioOutput{0, 2, AUDIO_S16SYS}, AudioOutput{48000, 1, AUDIO_U8}}) {
+        error[0] = '\0';
+        EXPECT_FALSE(audio_system_start(created.get(), &silly, true, error, sizeof error));
+        EXPECT_STRNE(error, "");
+    }
     audio_system_close(created.get());
     audio_system_close(created.get());
 
