@@ -2,14 +2,93 @@
 // driven with playerctl as a media key or a panel widget drives it, heard
 // through the disk audio driver and seen in the lit buttons.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <systemd/sd-bus.h>
 
+#include <chrono>
 #include <filesystem>
 #include <string>
+#include <thread>
 
 #include "tests/e2e/fixture.h"
 #include "tests/e2e/session_bus.h"
 
 namespace {
+
+// Calls to the player's Player interface on a connection of the test's own,
+// sent without waiting for their replies, which are counted as they come.
+struct Calls {
+    sd_bus* bus = nullptr;
+    int sent = 0;
+    int answered = 0;
+    int failed = 0;                 // error replies, a timeout's NoReply among them
+    std::string failure;            // the first one's name
+    int replies_before_change = -1; // when the first PropertiesChanged came
+};
+
+// Only a call the player never answers runs this out.
+constexpr uint64_t CALL_TIMEOUT_US = 100'000'000;
+constexpr uint64_t REPLY_POLL_US = 100'000;
+
+int on_change(sd_bus_message*, void* userdata, sd_bus_error*)
+{
+    Calls* calls = static_cast<Calls*>(userdata);
+    if (calls->replies_before_change < 0) {
+        calls->replies_before_change = calls->answered + calls->failed;
+    }
+    return 0;
+}
+
+bool connect_calls(Calls* calls, const std::string& address)
+{
+    return sd_bus_new(&calls->bus) >= 0 && sd_bus_set_address(calls->bus, address.c_str()) >= 0 &&
+           sd_bus_set_bus_client(calls->bus, 1) >= 0 && sd_bus_start(calls->bus) >= 0 &&
+           sd_bus_match_signal(calls->bus, nullptr, nullptr, "/org/mpris/MediaPlayer2",
+                               "org.freedesktop.DBus.Properties", "PropertiesChanged", on_change, calls) >= 0;
+}
+
+int on_reply(sd_bus_message* reply, void* userdata, sd_bus_error*)
+{
+    Calls* calls = static_cast<Calls*>(userdata);
+    if (sd_bus_message_is_method_error(reply, nullptr)) {
+        if (calls->failed++ == 0) {
+            calls->failure = sd_bus_message_get_error(reply)->name;
+        }
+    } else {
+        ++calls->answered;
+    }
+    return 0;
+}
+
+void send_call(Calls* calls, const char* method)
+{
+    sd_bus_message* call = nullptr;
+    if (sd_bus_message_new_method_call(calls->bus, &call, "org.mpris.MediaPlayer2.klamor", "/org/mpris/MediaPlayer2",
+                                       "org.mpris.MediaPlayer2.Player", method) >= 0 &&
+        sd_bus_call_async(calls->bus, nullptr, call, on_reply, calls, CALL_TIMEOUT_US) >= 0) {
+        ++calls->sent;
+    }
+    sd_bus_message_unref(call);
+}
+
+// Takes the replies that have come; waits for the rest for up to seconds.
+void take_replies(Calls* calls, double seconds)
+{
+    auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    for (;;) {
+        while (sd_bus_process(calls->bus, nullptr) > 0) {
+        }
+        if (calls->answered + calls->failed == calls->sent || std::chrono::steady_clock::now() > until) {
+            return;
+        }
+        sd_bus_wait(calls->bus, REPLY_POLL_US);
+    }
+}
+
+void close_calls(Calls* calls)
+{
+    calls->bus = sd_bus_flush_close_unref(calls->bus);
+}
 
 class OnASessionBus : public WholePlayer {
   protected:
@@ -38,6 +117,13 @@ class OnASessionBus : public WholePlayer {
             out.pop_back();
         }
         return out;
+    }
+
+    // The player's name is asked for without waiting, so it shows on the
+    // bus shortly after the window.
+    bool named_on_bus()
+    {
+        return wait_until([&] { return on_bus(bus, "playerctl --list-all").find("klamor\n") != std::string::npos; });
     }
 
     // A property as dbus-send prints it.
@@ -103,6 +189,71 @@ TEST_F(OnASessionBus, CallsPressTheButtonsAsClicksWould)
         }
         EXPECT_TRUE(shows_status(step.status));
     }
+    quit_with_escape();
+}
+
+TEST_F(OnASessionBus, FloodOfCallsLeavesTheWindowItsClicksAndIsAllAnswered)
+{
+    make_tone_mp3("music/tone.mp3", {TONE_HZ, 44100, 1, 60, "-b 64"});
+    ASSERT_NE(launch(), 0u);
+    choose_song("tone.mp3", 3);
+    move_to(PLAY_SPOT);
+    ASSERT_TRUE(named_on_bus());
+    Calls calls;
+    ASSERT_TRUE(connect_calls(&calls, bus.address));
+
+    // As a stuck key or a runaway script sends them: pauses while stopped,
+    // each a press that does nothing. The player is held while they and a
+    // click on play queue up, so that it finds the click and the whole
+    // flood waiting at once.
+    constexpr int CALLS = 5000;
+    kill(player.pid, SIGSTOP);
+    for (int i = 0; i < CALLS; ++i) {
+        send_call(&calls, "Pause");
+    }
+    sd_bus_flush(calls.bus);
+    click_on(PLAY_SPOT);
+    kill(player.pid, SIGCONT);
+    take_replies(&calls, CALL_TIMEOUT_US / 1e6);
+    close_calls(&calls);
+    fprintf(stderr, "DEBUG %d\n", calls.replies_before_change);
+
+    // The click plays and the next pause pauses: the change is signalled
+    // after the replies to the calls served before it, in one stream.
+    EXPECT_EQ(calls.sent, CALLS);
+    EXPECT_EQ(calls.answered, CALLS) << calls.failed << " failed, the first with " << calls.failure;
+    EXPECT_GE(calls.replies_before_change, 0) << "the click was never signalled";
+    EXPECT_LT(calls.replies_before_change, CALLS / 2) << "the click waited for the calls";
+    EXPECT_TRUE(shows_status("Paused"));
+    quit_with_escape();
+}
+
+TEST_F(OnASessionBus, QuickCallsLeaveThePlayerWhereTheLastPutIt)
+{
+    make_tone_mp3("music/tone.mp3", {TONE_HZ, 44100, 1, 60, "-b 64"});
+    ASSERT_NE(launch("sound.raw"), 0u);
+    choose_song("tone.mp3", 3);
+    ASSERT_TRUE(named_on_bus());
+    Calls calls;
+    ASSERT_TRUE(connect_calls(&calls, bus.address));
+
+    // Faster than a person, as a script or a key held down sends them, and
+    // ending with a play.
+    constexpr int CYCLES = 100;
+    const char* const CYCLE[] = {"Play", "Pause", "Play", "Stop"};
+    for (int i = 0; i < CYCLES * static_cast<int>(std::size(CYCLE)); ++i) {
+        send_call(&calls, CYCLE[i % std::size(CYCLE)]);
+        take_replies(&calls, 0);
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    send_call(&calls, "Play");
+    take_replies(&calls, PATIENCE_SECONDS);
+    close_calls(&calls);
+
+    EXPECT_EQ(calls.answered, calls.sent) << calls.failed << " failed, the first with " << calls.failure;
+    EXPECT_EQ(playerctl("status"), "Playing");
+    EXPECT_TRUE(wait_until([&] { return hears_tone(TONE_HZ); }))
+        << "heard " << listen(player.audio_file, 0.2).hz << " Hz";
     quit_with_escape();
 }
 
