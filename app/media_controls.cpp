@@ -39,10 +39,10 @@ constexpr unsigned long long FNV_OFFSET_BASIS = 14695981039346656037ULL;
 constexpr unsigned long long FNV_PRIME = 1099511628211ULL;
 constexpr char HEX_DIGITS[] = "0123456789ABCDEF";
 // How long the bus has to take the connection and answer its Hello before
-// SDL starts. A bus answers in well under a millisecond, on a loaded login
-// in tens; one that is stopped or hung never does, and SDL's own
-// connection would wait for it with no end and no window. A bound this
-// short still leaves the window within a second of the start.
+// SDL starts. A bus answers within a millisecond, a busy one within tens;
+// one that is stopped or hung never does, and SDL's own connection would
+// wait for it with no end and no window. A bound this short still leaves
+// the window within a second of the start.
 constexpr uint64_t BUS_ANSWER_TIMEOUT_US = 300'000;
 constexpr uint64_t NS_PER_US = 1'000;
 constexpr uint64_t US_PER_S = 1'000'000;

@@ -50,8 +50,8 @@ struct MediaControls {
 // controls, quietly.
 void start_media_controls(MediaControls* media);
 
-// What the frame loop's sleep waits for on the bus; fd -1 without one. Has
-// it not sleep at all while messages wait to be served.
+// What the frame loop's sleep waits for on the bus; fd -1 without one.
+// While messages wait to be served, a deadline already past.
 BusWait media_controls_wait(const MediaControls* media);
 
 // Handles the calls that arrived, each a press of the button it names, a
