@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 
 #include "playback/transport.h"
 
@@ -37,6 +38,22 @@ constexpr char TRACK_ID_FORMAT[] = "/klamor/track/%016llx";
 constexpr unsigned long long FNV_OFFSET_BASIS = 14695981039346656037ULL;
 constexpr unsigned long long FNV_PRIME = 1099511628211ULL;
 constexpr char HEX_DIGITS[] = "0123456789ABCDEF";
+// How long the bus has to take the connection and answer its Hello before
+// SDL starts. A bus answers within a millisecond, a busy one within tens;
+// one that is stopped or hung never does, and SDL's own connection would
+// wait for it with no end and no window. A bound this short still leaves
+// the window within a second of the start.
+constexpr uint64_t BUS_ANSWER_TIMEOUT_US = 300'000;
+constexpr uint64_t NS_PER_US = 1'000;
+constexpr uint64_t US_PER_S = 1'000'000;
+// Bus messages served in one frame. A key press and the property read a
+// panel makes after it fit in one frame; a flood of calls gives the window
+// its turn after every few. A press that starts a song may wait in the
+// engine for a stream slot, about 12 ms each in a flood of plays and stops:
+// four keep a click on the window answered within about 50 ms (eight took
+// 250), while a flood of cheap calls is served at half the rate of one
+// frame for them all.
+constexpr int MESSAGES_PER_FRAME = 4;
 
 // Where libdbus looks for the session's bus when not told: the address in
 // the environment, else $XDG_RUNTIME_DIR/bus when it is a socket of this
@@ -59,6 +76,36 @@ bool session_bus_named()
     }
     struct stat info;
     return stat(path, &info) == 0 && S_ISSOCK(info.st_mode) && info.st_uid == getuid();
+}
+
+uint64_t monotonic_us()
+{
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<uint64_t>(now.tv_sec) * US_PER_S + static_cast<uint64_t>(now.tv_nsec) / NS_PER_US;
+}
+
+// Whether the bus took the connection and answered its Hello in time.
+bool bus_answers(sd_bus* bus)
+{
+    uint64_t deadline = monotonic_us() + BUS_ANSWER_TIMEOUT_US;
+    for (;;) {
+        int ready = sd_bus_is_ready(bus);
+        if (ready != 0) {
+            return ready > 0;
+        }
+        int processed = sd_bus_process(bus, nullptr);
+        if (processed < 0) {
+            return false;
+        }
+        if (processed > 0) {
+            continue;
+        }
+        uint64_t now = monotonic_us();
+        if (now >= deadline || sd_bus_wait(bus, deadline - now) < 0) {
+            return false;
+        }
+    }
 }
 
 // The bus's answer to a request for the player's name: when another player
@@ -88,61 +135,6 @@ bool ask_for_bus_name(sd_bus* bus)
 const SongPath* current_song(const MediaControls* media)
 {
     return media->ui->transport == TRANSPORT_STOPPED ? media->song : &media->started;
-}
-
-// The length of the well-formed UTF-8 sequence at s, or 0 when the byte
-// there starts none (the Unicode standard's table of well-formed sequences).
-int utf8_sequence_length(const unsigned char* s)
-{
-    unsigned char lead = s[0];
-    if (lead < 0x80) {
-        return 1;
-    }
-    int length = 0;
-    unsigned char low = 0x80;
-    unsigned char high = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        low = lead == 0xE0 ? 0xA0 : low;   // no overlong forms
-        high = lead == 0xED ? 0x9F : high; // no surrogates
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        low = lead == 0xF0 ? 0x90 : low;
-        high = lead == 0xF4 ? 0x8F : high; // nothing past U+10FFFF
-    } else {
-        return 0;
-    }
-    if (s[1] < low || s[1] > high) {
-        return 0;
-    }
-    for (int i = 2; i < length; ++i) {
-        if (s[i] < 0x80 || s[i] > 0xBF) {
-            return 0;
-        }
-    }
-    return length;
-}
-
-// The bus refuses a string that is not UTF-8, and a file name may be in any
-// encoding: each byte outside a well-formed sequence becomes U+FFFD.
-void copy_as_utf8(const char* name, char* out)
-{
-    const unsigned char* in = reinterpret_cast<const unsigned char*>(name);
-    while (*in != 0) {
-        int length = utf8_sequence_length(in);
-        if (length == 0) {
-            std::memcpy(out, REPLACEMENT_CHARACTER, sizeof REPLACEMENT_CHARACTER - 1);
-            out += sizeof REPLACEMENT_CHARACTER - 1;
-            ++in;
-        } else {
-            std::memcpy(out, in, length);
-            out += length;
-            in += length;
-        }
-    }
-    *out = '\0';
 }
 
 bool stays_in_url(unsigned char c)
@@ -179,7 +171,9 @@ void describe_song(MediaControls* media, const SongPath* song)
         hash = (hash ^ *c) * FNV_PRIME;
     }
     std::snprintf(media->track_id, sizeof media->track_id, TRACK_ID_FORMAT, hash);
-    copy_as_utf8(song->text + MUSIC_PREFIX_LENGTH, media->title);
+    // The bus refuses a string that is not UTF-8, and a file name may be in
+    // any encoding.
+    copy_as_utf8(song->text + MUSIC_PREFIX_LENGTH, media->title, sizeof media->title);
     file_url(song->text, media->url);
 }
 
@@ -369,12 +363,21 @@ void start_media_controls(MediaControls* media)
 {
     *media = MediaControls{};
     std::memcpy(media->published_song.text, MUSIC_PREFIX, MUSIC_PREFIX_LENGTH);
+    // A bus that cannot be reached or does not answer is as good as none,
+    // and SDL's connection to it would fare no better: SDL is told there is
+    // none, and the player runs without media controls to the end.
     if (!session_bus_named()) {
         setenv("DBUS_SESSION_BUS_ADDRESS", NO_BUS_ADDRESS, 1);
         return;
     }
     if (sd_bus_open_user_with_description(&media->bus, DESKTOP_ENTRY) < 0) {
         media->bus = nullptr;
+        setenv("DBUS_SESSION_BUS_ADDRESS", NO_BUS_ADDRESS, 1);
+        return;
+    }
+    if (!bus_answers(media->bus)) {
+        close_bus(media);
+        setenv("DBUS_SESSION_BUS_ADDRESS", NO_BUS_ADDRESS, 1);
         return;
     }
     // The object is in place before its name shows on the bus.
@@ -395,7 +398,9 @@ BusWait media_controls_wait(const MediaControls* media)
     int events = sd_bus_get_events(media->bus);
     wait.events = static_cast<short>(events > 0 ? events : 0);
     uint64_t deadline = BUS_NO_DEADLINE;
-    if (sd_bus_get_timeout(media->bus, &deadline) >= 0) {
+    if (media->backlog) {
+        wait.deadline = BUS_AT_ONCE;
+    } else if (sd_bus_get_timeout(media->bus, &deadline) >= 0) {
         wait.deadline = deadline;
     }
     return wait;
@@ -413,9 +418,13 @@ void serve_media_controls(MediaControls* media, UiState* ui, AudioSystem* audio,
     uint8_t before = ui->transport;
     attach(media, ui, audio, song);
     int processed = 0;
+    int served = 0;
     do {
         processed = sd_bus_process(media->bus, nullptr);
-    } while (processed > 0);
+    } while (processed > 0 && ++served < MESSAGES_PER_FRAME);
+    // sd-bus may hold what it read already, which the socket no longer
+    // shows: the next frame comes at once for it.
+    media->backlog = processed > 0;
     attach(media, nullptr, nullptr, nullptr);
     // A click presents what it changed only when the pointer moves next; a
     // call from a key or the panel has no pointer to wait for.

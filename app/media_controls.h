@@ -9,12 +9,12 @@
 #include <systemd/sd-bus.h>
 
 #include "app/state.h"
+#include "app/utf8.h"
 #include "app/wait.h"
 #include "playback/engine.h"
 
-// What stands for each byte of a name that is not UTF-8: U+FFFD.
-constexpr char REPLACEMENT_CHARACTER[] = "\xEF\xBF\xBD";
-constexpr int TITLE_SIZE = SONG_NAME_MAX * (sizeof REPLACEMENT_CHARACTER - 1) + 1;
+// A name with every byte replaced.
+constexpr int TITLE_SIZE = SONG_NAME_MAX * REPLACEMENT_LENGTH + 1;
 // A real path, every byte of it escaped as %XX at worst.
 constexpr char FILE_URL_PREFIX[] = "file://";
 constexpr int ESCAPED_BYTE_LENGTH = 3;
@@ -32,6 +32,7 @@ struct MediaControls {
     // picked since (a pick waits for stop and play).
     SongPath started;
     uint8_t transport_seen; // the transport when the last serve ended
+    bool backlog;           // the last serve left messages for the next
     // What the bus was last told.
     uint8_t published_transport;
     SongPath published_song;
@@ -41,18 +42,21 @@ struct MediaControls {
     char track_id[TRACK_ID_SIZE];
 };
 
-// Before SDL starts: when the session names no bus, says so to the
+// Before SDL starts: connects to the session's bus and takes the player's
+// name on it. When the session names no bus, or the bus cannot be reached or
+// does not answer within a fraction of a second, says there is none to the
 // environment, where libdbus (which SDL loads) would otherwise autolaunch
-// one; when it does, connects and takes the player's name on it. Quiet
-// when it cannot: the player then runs without media controls.
+// one or wait for it without end; the player then runs without media
+// controls, quietly.
 void start_media_controls(MediaControls* media);
 
 // What the frame loop's sleep waits for on the bus; fd -1 without one.
+// While messages wait to be served, a deadline already past.
 BusWait media_controls_wait(const MediaControls* media);
 
-// Handles every call that arrived, each a press of the button it names, and
-// has the frame present what they changed. Runs right after the clicks'
-// update_transport, in every frame.
+// Handles the calls that arrived, each a press of the button it names, a
+// bounded number a frame, and has the frame present what they changed.
+// Runs right after the clicks' update_transport, in every frame.
 void serve_media_controls(MediaControls* media, UiState* ui, AudioSystem* audio, const SongPath* song);
 
 // Signals the playback status and the song's metadata when either differs

@@ -1,60 +1,73 @@
+// The Unicode standard's table of well-formed UTF-8 byte sequences.
 #include "app/utf8.h"
 
 #include <cstring>
 
 namespace {
 
-constexpr char REPLACEMENT[] = "\xEF\xBF\xBD";
+constexpr unsigned char CONTINUATION_LOW = 0x80;
+constexpr unsigned char CONTINUATION_HIGH = 0xBF;
 
-int sequence_length(const unsigned char* s)
+} // namespace
+
+int utf8_sequence_at(const char* text, int length)
 {
+    const unsigned char* s = reinterpret_cast<const unsigned char*>(text);
     unsigned char lead = s[0];
     if (lead < 0x80) {
         return 1;
     }
-    int length = 0;
-    unsigned char low = 0x80;
-    unsigned char high = 0xBF;
+    int sequence = 0;
+    // The second byte's range rules out overlong forms, surrogates and
+    // anything past U+10FFFF.
+    unsigned char low = CONTINUATION_LOW;
+    unsigned char high = CONTINUATION_HIGH;
     if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
+        sequence = 2;
     } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
+        sequence = 3;
         low = lead == 0xE0 ? 0xA0 : low;
         high = lead == 0xED ? 0x9F : high;
     } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
+        sequence = 4;
         low = lead == 0xF0 ? 0x90 : low;
         high = lead == 0xF4 ? 0x8F : high;
     } else {
         return 0;
     }
-    if (s[1] < low || s[1] > high) {
-        return 0;
-    }
-    for (int i = 2; i < length; ++i) {
-        if (s[i] < 0x80 || s[i] > 0xBF) {
+    for (int i = 1; i < sequence; ++i) {
+        if (i == length) {
+            return -i;
+        }
+        if (s[i] < low || s[i] > high) {
             return 0;
         }
+        low = CONTINUATION_LOW;
+        high = CONTINUATION_HIGH;
     }
-    return length;
+    return sequence;
 }
-
-} // namespace
 
 void copy_as_utf8(const char* text, char* out, int out_size)
 {
-    const unsigned char* in = reinterpret_cast<const unsigned char*>(text);
-    int used = 0;
-    while (*in != 0) {
-        int length = sequence_length(in);
-        const void* piece = length == 0 ? static_cast<const void*>(REPLACEMENT) : in;
-        int piece_length = length == 0 ? 3 : length;
-        if (used + piece_length >= out_size) {
+    if (out_size <= 0) {
+        return;
+    }
+    int length = static_cast<int>(std::strlen(text));
+    int room = out_size - 1;
+    int written = 0;
+    int at = 0;
+    while (at < length) {
+        // A sequence cut off by the end of text is as ill-formed as any.
+        int sequence = utf8_sequence_at(text + at, length - at);
+        const char* piece = sequence > 0 ? text + at : REPLACEMENT_CHARACTER;
+        int piece_length = sequence > 0 ? sequence : REPLACEMENT_LENGTH;
+        if (written + piece_length > room) {
             break;
         }
-        std::memcpy(out + used, piece, static_cast<size_t>(piece_length));
-        used += piece_length;
-        in += length == 0 ? 1 : length;
+        std::memcpy(out + written, piece, static_cast<size_t>(piece_length));
+        written += piece_length;
+        at += sequence > 0 ? sequence : 1;
     }
-    out[used] = '\0';
+    out[written] = '\0';
 }

@@ -15,6 +15,8 @@ struct BusWait {
     uint64_t deadline; // CLOCK_MONOTONIC microseconds; BUS_NO_DEADLINE for none
 };
 constexpr uint64_t BUS_NO_DEADLINE = UINT64_MAX;
+// A deadline long past: the wait returns at once.
+constexpr uint64_t BUS_AT_ONCE = 0;
 
 // Blocks SIGINT and SIGTERM in the calling thread and in every thread it
 // starts afterwards, so that they are taken only while wait_for_events

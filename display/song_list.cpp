@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/utf8.h"
 #include "app/working_file.h"
 #include "display/layout.h"
 
@@ -22,62 +23,20 @@ constexpr int ENTRY_TEXT_SIZE = LIST_CHUNK_SIZE + UTF8_CARRY_MAX;
 constexpr int LIST_COLUMN_RISE = (LIST_ROWS - 1) * LIST_ROW_HEIGHT;
 constexpr int LIST_LAST_ROW_Y = LIST_HOME.y + LIST_COLUMN_RISE;
 
-// Length of the UTF-8 sequence a lead byte starts, with the range its second
-// byte must lie in so that the sequence is neither overlong, a surrogate nor
-// beyond U+10FFFF; 0 for a byte that cannot start a sequence.
-int utf8_lead(unsigned char lead, unsigned char* second_low, unsigned char* second_high)
-{
-    *second_low = 0x80;
-    *second_high = 0xBF;
-    if (lead < 0x80) {
-        return 1;
-    }
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        return 2;
-    }
-    if (lead >= 0xE0 && lead <= 0xEF) {
-        if (lead == 0xE0) {
-            *second_low = 0xA0;
-        } else if (lead == 0xED) {
-            *second_high = 0x9F;
-        }
-        return 3;
-    }
-    if (lead >= 0xF0 && lead <= 0xF4) {
-        if (lead == 0xF0) {
-            *second_low = 0x90;
-        } else if (lead == 0xF4) {
-            *second_high = 0x8F;
-        }
-        return 4;
-    }
-    return 0;
-}
-
 // Whether text is valid UTF-8 save for one character cut off at its end;
 // *cut_length receives how many bytes of that character are present.
-bool is_utf8_but_cut(const unsigned char* text, int length, int* cut_length)
+bool is_utf8_but_cut(const char* text, int length, int* cut_length)
 {
     *cut_length = 0;
     int at = 0;
     while (at < length) {
-        unsigned char low = 0;
-        unsigned char high = 0;
-        int sequence = utf8_lead(text[at], &low, &high);
+        int sequence = utf8_sequence_at(text + at, length - at);
         if (sequence == 0) {
             return false;
         }
-        for (int i = 1; i < sequence; ++i) {
-            if (at + i == length) {
-                *cut_length = i;
-                return true;
-            }
-            unsigned char byte = text[at + i];
-            if (byte < low || byte > high) {
-                return false;
-            }
-            low = 0x80;
-            high = 0xBF;
+        if (sequence < 0) {
+            *cut_length = -sequence;
+            return true;
         }
         at += sequence;
     }
@@ -137,7 +96,7 @@ bool read_entry(EntryReader* reader, char text[ENTRY_TEXT_SIZE], bool* utf8)
     // Anything that is not UTF-8 is taken as Latin-1, and so is a name cut
     // off by the end of its line or of the file.
     int cut_length = 0;
-    *utf8 = is_utf8_but_cut(reinterpret_cast<const unsigned char*>(text), length, &cut_length);
+    *utf8 = is_utf8_but_cut(text, length, &cut_length);
     if (*utf8 && cut_length > 0) {
         if (!line_ends && !at_end_of_file(reader->file)) {
             length -= cut_length;

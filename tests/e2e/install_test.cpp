@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "tests/e2e/fixture.h"
+#include "tests/e2e/session_bus.h"
 
 namespace fs = std::filesystem;
 
@@ -45,10 +46,10 @@ std::string desktop_value(const std::string& file, const std::string& key)
     return "";
 }
 
-// The processes left as this program's children beside the one given. As a
+// The processes left as this program's children beside the ones given. As a
 // subreaper it inherits whatever a run started and left behind (a bus
 // daemon that libdbus autolaunched) once that thing's own parent ends.
-std::vector<pid_t> children_besides(pid_t known)
+std::vector<pid_t> children_besides(const std::vector<pid_t>& known)
 {
     std::vector<pid_t> found;
     for (const auto& entry : fs::directory_iterator("/proc")) {
@@ -64,7 +65,7 @@ std::vector<pid_t> children_besides(pid_t known)
         pid_t parent = 0;
         rest >> state >> parent;
         pid_t pid = std::atoi(entry.path().filename().c_str());
-        if (parent == getpid() && pid != known) {
+        if (parent == getpid() && std::find(known.begin(), known.end(), pid) == known.end()) {
             found.push_back(pid);
         }
     }
@@ -80,6 +81,7 @@ class InstalledPlayer : public WholePlayer {
     std::string work;      // the launcher's per-user folder
     std::string state;     // where the players' list and choice files go
     Player other;          // a second start, where a test makes one
+    SessionBus stopped;    // a bus that does not answer, where a test makes one
 
     void SetUp() override
     {
@@ -96,6 +98,7 @@ class InstalledPlayer : public WholePlayer {
     void TearDown() override
     {
         kill_player(&other);
+        stop_session_bus(&stopped);
         WholePlayer::TearDown();
     }
 
@@ -171,9 +174,13 @@ TEST_F(InstalledPlayer, MenuEntryStartsOnTheSampleSongsAndWritesOnlyItsOwnFolder
 
     // Sessions without a session bus. Told nothing, libdbus (which SDL
     // loads) would autolaunch a bus daemon that outlives the player and
-    // writes ~/.dbus.
+    // writes ~/.dbus; told of a bus that does not answer, it would wait for
+    // it with no window.
     std::string runtime = dir + "/runtime";
     fs::create_directory(runtime);
+    std::string why;
+    ASSERT_TRUE(start_session_bus(&stopped, &why)) << why;
+    kill(stopped.pid, SIGSTOP);
     struct Session {
         const char* name;
         std::vector<std::string> settings;
@@ -182,6 +189,7 @@ TEST_F(InstalledPlayer, MenuEntryStartsOnTheSampleSongsAndWritesOnlyItsOwnFolder
         {"nothing says where a bus is", {}},
         {"a runtime folder without a bus", {"XDG_RUNTIME_DIR=" + runtime}},
         {"an address where no bus answers", {"DBUS_SESSION_BUS_ADDRESS=unix:path=" + runtime + "/bus"}},
+        {"a bus that is stopped", {"DBUS_SESSION_BUS_ADDRESS=" + stopped.address}},
     };
     std::string folder;
     for (const Session& session : SESSIONS) {
@@ -214,7 +222,7 @@ TEST_F(InstalledPlayer, MenuEntryStartsOnTheSampleSongsAndWritesOnlyItsOwnFolder
                 path.starts_with(work) || path.starts_with(state) || work.starts_with(path) || state.starts_with(path);
             EXPECT_TRUE(own) << path << " was written";
         }
-        for (pid_t left : children_besides(x.pid)) {
+        for (pid_t left : children_besides({x.pid, stopped.pid})) {
             std::string command = read_file("/proc/" + std::to_string(left) + "/cmdline");
             std::replace(command.begin(), command.end(), '\0', ' ');
             ADD_FAILURE() << command << "was left running";

@@ -2,6 +2,8 @@
 // driven with playerctl as a media key or a panel widget drives it, heard
 // through the disk audio driver and seen in the lit buttons.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <systemd/sd-bus.h>
 
 #include <filesystem>
 #include <string>
@@ -10,6 +12,76 @@
 #include "tests/e2e/session_bus.h"
 
 namespace {
+
+// Calls to the player's Player interface on a connection of the test's own,
+// sent without waiting for their replies, which are counted as they come.
+struct Calls {
+    sd_bus* bus = nullptr;
+    int sent = 0;
+    int answered = 0;
+    int failed = 0;                 // error replies, a timeout's NoReply among them
+    std::string failure;            // the first one's name
+    int replies_before_change = -1; // when the first change was signalled
+};
+
+// Only a call the player never answers runs this out.
+constexpr uint64_t CALL_TIMEOUT_US = static_cast<uint64_t>(PATIENCE_SECONDS * 1e6);
+
+int on_change(sd_bus_message*, void* userdata, sd_bus_error*)
+{
+    Calls* calls = static_cast<Calls*>(userdata);
+    if (calls->replies_before_change < 0) {
+        calls->replies_before_change = calls->answered + calls->failed;
+    }
+    return 0;
+}
+
+bool connect_calls(Calls* calls, const std::string& address)
+{
+    return sd_bus_new(&calls->bus) >= 0 && sd_bus_set_address(calls->bus, address.c_str()) >= 0 &&
+           sd_bus_set_bus_client(calls->bus, 1) >= 0 && sd_bus_start(calls->bus) >= 0 &&
+           sd_bus_match_signal(calls->bus, nullptr, nullptr, "/org/mpris/MediaPlayer2",
+                               "org.freedesktop.DBus.Properties", "PropertiesChanged", on_change, calls) >= 0;
+}
+
+int on_reply(sd_bus_message* reply, void* userdata, sd_bus_error*)
+{
+    Calls* calls = static_cast<Calls*>(userdata);
+    if (sd_bus_message_is_method_error(reply, nullptr)) {
+        if (calls->failed++ == 0) {
+            calls->failure = sd_bus_message_get_error(reply)->name;
+        }
+    } else {
+        ++calls->answered;
+    }
+    return 0;
+}
+
+void send_call(Calls* calls, const char* method)
+{
+    sd_bus_message* call = nullptr;
+    if (sd_bus_message_new_method_call(calls->bus, &call, "org.mpris.MediaPlayer2.klamor", "/org/mpris/MediaPlayer2",
+                                       "org.mpris.MediaPlayer2.Player", method) >= 0 &&
+        sd_bus_call_async(calls->bus, nullptr, call, on_reply, calls, CALL_TIMEOUT_US) >= 0) {
+        ++calls->sent;
+    }
+    sd_bus_message_unref(call);
+}
+
+// Takes replies until every call has one and a change was signalled.
+bool all_answered_and_changed(Calls* calls)
+{
+    return wait_until([&] {
+        while (sd_bus_process(calls->bus, nullptr) > 0) {
+        }
+        return calls->answered + calls->failed == calls->sent && calls->replies_before_change >= 0;
+    });
+}
+
+void close_calls(Calls* calls)
+{
+    calls->bus = sd_bus_flush_close_unref(calls->bus);
+}
 
 class OnASessionBus : public WholePlayer {
   protected:
@@ -38,6 +110,13 @@ class OnASessionBus : public WholePlayer {
             out.pop_back();
         }
         return out;
+    }
+
+    // The player's name is asked for without waiting, so it shows on the
+    // bus shortly after the window.
+    bool named_on_bus()
+    {
+        return wait_until([&] { return on_bus(bus, "playerctl --list-all").find("klamor\n") != std::string::npos; });
     }
 
     // A property as dbus-send prints it.
@@ -103,6 +182,44 @@ TEST_F(OnASessionBus, CallsPressTheButtonsAsClicksWould)
         }
         EXPECT_TRUE(shows_status(step.status));
     }
+    quit_with_escape();
+}
+
+TEST_F(OnASessionBus, FloodOfCallsLeavesTheWindowItsClicksAndIsAllAnswered)
+{
+    make_tone_mp3("music/tone.mp3", E2E_TONE);
+    ASSERT_NE(launch(), 0u);
+    choose_song("tone.mp3", 3);
+    move_to(PLAY_SPOT);
+    ASSERT_TRUE(named_on_bus());
+    Calls calls;
+    ASSERT_TRUE(connect_calls(&calls, bus.address));
+
+    // As a stuck key or a runaway script sends them: pauses while stopped,
+    // each a press that does nothing. The player is held while they and a
+    // click on play queue up, so that it finds both waiting at once.
+    constexpr int CALLS = 5000;
+    kill(player.pid, SIGSTOP);
+    for (int i = 0; i < CALLS; ++i) {
+        send_call(&calls, "Pause");
+    }
+    sd_bus_flush(calls.bus);
+    click_on(PLAY_SPOT);
+    kill(player.pid, SIGCONT);
+    bool all_in = all_answered_and_changed(&calls);
+    close_calls(&calls);
+
+    // The click plays and the next pause pauses. The change is signalled in
+    // the stream of replies, after those to the calls served before it: a
+    // player that served all it found would signal it after hundreds, as
+    // many as its socket held.
+    constexpr int CALLS_BEFORE_CLICK_MAX = 100;
+    EXPECT_TRUE(all_in);
+    EXPECT_EQ(calls.sent, CALLS);
+    EXPECT_EQ(calls.answered, CALLS) << calls.failed << " failed, the first with " << calls.failure;
+    EXPECT_GE(calls.replies_before_change, 0) << "the click was never signalled";
+    EXPECT_LT(calls.replies_before_change, CALLS_BEFORE_CLICK_MAX) << "the click waited for the calls";
+    EXPECT_TRUE(shows_status("Paused"));
     quit_with_escape();
 }
 

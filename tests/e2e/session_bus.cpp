@@ -41,6 +41,9 @@ bool start_session_bus(SessionBus* bus, std::string* why)
 
 void stop_session_bus(SessionBus* bus)
 {
+    if (bus->pid > 0) {
+        kill(bus->pid, SIGCONT);
+    }
     end_child(&bus->pid);
 }
 

@@ -13,7 +13,7 @@ struct SessionBus {
 
 // Returns false, with a reason, when the bus does not come up.
 bool start_session_bus(SessionBus* bus, std::string* why);
-// Ends the bus by its process id.
+// Ends the bus by its process id, a stopped one too.
 void stop_session_bus(SessionBus* bus);
 
 // Runs a shell command line with the bus as its session bus and returns what
