@@ -110,14 +110,19 @@ deb: deb-deps
 	cd $(DEB_BUILD)/klamor && dpkg-buildpackage -us -uc -b
 	@ls $(DEB_BUILD)/klamor_*.deb
 
+# CTest names the tests it skipped but not why; their own words say.
+SKIP_REASONS = grep -h ': skipped: ' $(1)/Testing/Temporary/LastTest.log || true
+
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+	@$(call SKIP_REASONS,$(BUILD))
 
 test-asan: deps
 	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DKLAMOR_SANITIZE=ON $(CMAKE_FLAGS)
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp:print_suppressions=0 \
 		ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
+	@$(call SKIP_REASONS,$(ASAN_BUILD))
 
 bench: bench-deps
 	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DKLAMOR_TESTS=OFF -DKLAMOR_BENCH=ON

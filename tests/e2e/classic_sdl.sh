@@ -23,6 +23,9 @@ if [ -z "$deb" ]; then
         exit 1
     fi
     mv "$download"/libsdl1.2debian_*.deb "$into/"
+    # The exec below would skip the trap.
+    rm -rf "$download"
+    trap - EXIT
     deb=$(find "$into" -maxdepth 1 -name 'libsdl1.2debian_*.deb' | head -n 1)
 fi
 # A binary package built with its source's own version names the source
