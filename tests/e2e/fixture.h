@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <filesystem>
 #include <iterator>
 #include <sstream>
@@ -59,6 +60,12 @@ class WholePlayer : public ::testing::Test {
         // player show it is taking events.
         focus_window(x.display, window);
         expect_hover_still_redraws();
+        // A run meant for another SDL counts only on that SDL: a library
+        // folder that is wrong or empty would leave the system's in its place.
+        if (const char* library_path = std::getenv("KLAMOR_PLAYER_LIBRARY_PATH")) {
+            EXPECT_TRUE(maps_file_from(player, library_path, "libSDL-1.2.so"))
+                << "the player runs on no SDL 1.2 from " << library_path;
+        }
         return window;
     }
 

@@ -289,6 +289,21 @@ bool holds_open(const Player& player, const std::string& path)
     return false;
 }
 
+bool maps_file_from(const Player& player, const std::string& folder, const std::string& name_start)
+{
+    // The maps name each file by its path with every link resolved.
+    std::error_code error;
+    std::string start = std::filesystem::weakly_canonical(folder, error).string() + "/" + name_start;
+    std::ifstream maps("/proc/" + std::to_string(player.pid) + "/maps");
+    for (std::string line; std::getline(maps, line);) {
+        size_t path = line.find('/');
+        if (path != std::string::npos && line.compare(path, start.size(), start) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
 Window player_window(const XServer& server, const Player& player)
 {
     return find_window(server.display, player.pid);

@@ -65,6 +65,10 @@ std::string player_stderr(const Player& player);
 // SDL's disk audio driver has its file while the device is open.
 bool holds_open(const Player& player, const std::string& path);
 
+// Whether the running player has mapped a file from the folder whose name
+// starts as given: which of two libraries of one name it runs on.
+bool maps_file_from(const Player& player, const std::string& folder, const std::string& name_start);
+
 // The player's mapped top-level window, or 0 when none shows yet.
 Window player_window(const XServer& server, const Player& player);
 // Waits for the window and returns it, or 0.
