@@ -33,6 +33,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/tone.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -57,11 +59,8 @@ constexpr int TAIL_FRAMES = RATE / 100;
 constexpr int BEFORE_TAIL_FRAMES = RATE / 5;
 constexpr int BLOCK_FRAMES = 96;
 constexpr int GIVE_UP_SECONDS = 20;
-// A resume is judged on stretches of the song this far from the pause and
-// the resume and twice as far, well clear of their fades, and this long:
-// long enough to be found in the song at one place only.
-constexpr int CLEAR_OF_FADE_FRAMES = RATE / 20;
-constexpr int MATCH_FRAMES = 256;
+// A resume is judged as tests/tone.h's resume_gap does, on stretches of the
+// song clear of the pause's and the resume's fades.
 // Sound after the resume recorded before judging it.
 constexpr int AFTER_RESUME_FRAMES = RATE / 5;
 
@@ -94,33 +93,6 @@ int largest_step(const std::vector<int16_t>& samples, size_t begin, size_t end)
     return step;
 }
 
-// The frame of the song at which the recorded stretch starting at frame
-// begin is found: exactly where the server passed the samples through
-// untouched, otherwise where they differ least.
-long find_in_song(const std::vector<int16_t>& song, const std::vector<int16_t>& heard, size_t begin)
-{
-    const int16_t* wanted = heard.data() + begin * CHANNELS;
-    size_t song_frames = song.size() / CHANNELS;
-    long best = -1;
-    double best_error = 0.0;
-    for (size_t at = 0; at + MATCH_FRAMES <= song_frames; ++at) {
-        const int16_t* here = song.data() + at * CHANNELS;
-        double error = 0.0;
-        for (int i = 0; i < MATCH_FRAMES * CHANNELS && (best < 0 || error < best_error); ++i) {
-            double d = here[i] - wanted[i];
-            error += d * d;
-        }
-        if (best < 0 || error < best_error) {
-            best = static_cast<long>(at);
-            best_error = error;
-            if (error == 0.0) {
-                break;
-            }
-        }
-    }
-    return best;
-}
-
 std::vector<int16_t> read_song(const char* path)
 {
     std::vector<int16_t> song;
@@ -135,33 +107,6 @@ std::vector<int16_t> read_song(const char* path)
     }
     std::fclose(file);
     return song;
-}
-
-// Judges a recording holding the song, a run of digital silence where it
-// paused, and the song again: the song's frames skipped (or, below 0,
-// repeated) from the last frame heard before the silence to the first one
-// after it. The song's frame under each recorded frame before the silence
-// follows from where a stretch before it lies in the song, and after it
-// from where a stretch after it lies; two stretches on each side, at
-// different distances, must tell the same, or found is false.
-long resume_gap(const std::vector<int16_t>& song, const std::vector<int16_t>& heard, size_t silence_begin,
-                size_t silence_end, bool* found)
-{
-    long gaps[2] = {};
-    *found = silence_begin >= static_cast<size_t>(2 * CLEAR_OF_FADE_FRAMES + MATCH_FRAMES);
-    for (int k = 0; k < 2 && *found; ++k) {
-        size_t clear = static_cast<size_t>((k + 1) * CLEAR_OF_FADE_FRAMES);
-        size_t before = silence_begin - clear - MATCH_FRAMES;
-        size_t after = silence_end + clear;
-        long at_before = find_in_song(song, heard, before);
-        long at_after = find_in_song(song, heard, after);
-        long last_heard = at_before + static_cast<long>(silence_begin - 1 - before);
-        long first_heard = at_after - static_cast<long>(after - silence_end);
-        gaps[k] = first_heard - (last_heard + 1);
-        *found = at_before >= 0 && at_after >= 0;
-    }
-    *found = *found && gaps[0] == gaps[1];
-    return gaps[0];
 }
 
 } // namespace
@@ -247,7 +192,7 @@ int main(int argc, char** argv)
                     silence_end = i + 1;
                 } else if (silence_end != 0 && i >= silence_end + 2 * CLEAR_OF_FADE_FRAMES + AFTER_RESUME_FRAMES) {
                     bool found = false;
-                    long gap = resume_gap(song, heard, silence_begin, silence_end, &found);
+                    long gap = resume_gap(song, heard, silence_begin, silence_end, CHANNELS, &found);
                     if (!found) {
                         std::fprintf(stderr, "bench_listen: what was heard around the pause is not in the song\n");
                     } else {
