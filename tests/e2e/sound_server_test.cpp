@@ -221,6 +221,37 @@ class OnASoundServer : public WholePlayer {
         player.settings = sound_server_settings(server);
     }
 
+    // Which of the server's processes ended by itself under the test, and
+    // how; empty while it runs.
+    std::string died;
+
+    // Thrown by a wait on a dead server, so that the run stops at once.
+    struct ServerDied {};
+
+    // As the toolkit's, but a server that died ends the run at once.
+    bool wait_until(const std::function<bool()>& condition, double seconds = PATIENCE_SECONDS)
+    {
+        return ::wait_until(
+            [&] {
+                if (died.empty() && !sound_server_died(&server, &died)) {
+                    return condition();
+                }
+                throw ServerDied{};
+            },
+            seconds);
+    }
+
+    // Runs the test's moves and checks; false when the server died under
+    // them.
+    bool run_until_the_server_dies(const std::function<void()>& run)
+    {
+        try {
+            run();
+        } catch (const ServerDied&) {
+        }
+        return died.empty() && !sound_server_died(&server, &died);
+    }
+
     // Runs a test on the server. pipewire-pulse 0.3.65 now and then dies of
     // a segmentation fault while clients come and go: when the server died
     // under the run, that is told in the test's output with what the run saw,
@@ -229,24 +260,25 @@ class OnASoundServer : public WholePlayer {
     void on_the_server(const std::function<void()>& run)
     {
         ::testing::TestPartResultArray seen;
+        bool ran_through;
         {
             ::testing::ScopedFakeTestPartResultReporter holding(
                 ::testing::ScopedFakeTestPartResultReporter::INTERCEPT_ONLY_CURRENT_THREAD, &seen);
-            run();
+            ran_through = run_until_the_server_dies(run);
         }
-        std::string what;
-        if (!sound_server_died(&server, &what)) {
+        if (ran_through) {
             replay(seen);
             return;
         }
-        std::cout << "[  CRASH   ] " << server_name(kind()) << " died under the test: " << what;
+        std::cout << "[  CRASH   ] " << server_name(kind()) << " died under the test: " << died;
         for (int i = 0; i < seen.size(); ++i) {
             if (seen.GetTestPartResult(i).failed()) {
                 std::cout << "[  CRASH   ] the test then saw: " << seen.GetTestPartResult(i).message() << "\n";
             }
         }
         std::cout << "[  CRASH   ] running the test once more on a fresh server" << std::endl;
-        RecordProperty("server_died", what);
+        RecordProperty("server_died", died);
+        died.clear();
         kill_player(&player);
         player = Player{};
         stop_sound_server(&server);
@@ -255,8 +287,7 @@ class OnASoundServer : public WholePlayer {
         std::string why;
         ASSERT_TRUE(start_sound_server(&server, &why)) << why;
         player.settings = sound_server_settings(server);
-        run();
-        EXPECT_FALSE(sound_server_died(&server, &what)) << server_name(kind()) << " died again: " << what;
+        EXPECT_TRUE(run_until_the_server_dies(run)) << server_name(kind()) << " died again: " << died;
     }
 
     void TearDown() override
