@@ -20,6 +20,14 @@
 //                                 and the first one heard after it: 0 when the
 //                                 song resumes exactly, more when some were
 //                                 lost, less when some were heard twice
+//   bench_listen SOURCE gaps SECONDS FRAGMENT_MS
+//                                 records for SECONDS, in fragments of
+//                                 FRAGMENT_MS, while the caller starts
+//                                 and stops the song, and prints the frames of
+//                                 digital silence inside what sounded (in runs
+//                                 of 1 ms or more, 20 ms clear of each start
+//                                 and end), the runs, and how many times sound
+//                                 started: "FRAMES RUNS STARTS"
 //
 // It first records for a while, then waits for the opposite state to hold
 // (silence before a sound, sound before a silence or a pause), then prints "ready" on standard error,
@@ -59,6 +67,12 @@ constexpr int TAIL_FRAMES = RATE / 100;
 constexpr int BEFORE_TAIL_FRAMES = RATE / 5;
 constexpr int BLOCK_FRAMES = 96;
 constexpr int GIVE_UP_SECONDS = 20;
+// Gaps: silence this long parts one start from the next; inside, this much
+// is a gap, judged this far from either end (the fades, and the first frames
+// of a new stream, which PulseAudio's null sink may not pass on).
+constexpr size_t STOPPED_FRAMES = RATE * 3 / 10;
+constexpr size_t GAP_FRAMES = RATE / 1000;
+constexpr size_t EDGE_FRAMES = RATE / 50;
 // A resume is judged as tests/tone.h's resume_gap does, on stretches of the
 // song clear of the pause's and the resume's fades.
 // Sound after the resume recorded before judging it.
@@ -109,16 +123,49 @@ std::vector<int16_t> read_song(const char* path)
     return song;
 }
 
+// Prints the silence inside each sounding stretch of heard after frame
+// from: "FRAMES RUNS STARTS".
+void print_gaps(const std::vector<int16_t>& heard, size_t from)
+{
+    size_t frames = heard.size() / CHANNELS;
+    std::vector<Stretch> stops = silent_runs(heard, CHANNELS, from, frames, STOPPED_FRAMES);
+    size_t sound_from = from;
+    size_t gap_frames = 0;
+    size_t runs = 0;
+    size_t starts = 0;
+    stops.push_back({frames, frames});
+    for (const Stretch& stop : stops) {
+        if (stop.begin > sound_from + 2 * EDGE_FRAMES) {
+            ++starts;
+            for (const Stretch& gap :
+                 silent_runs(heard, CHANNELS, sound_from + EDGE_FRAMES, stop.begin - EDGE_FRAMES, GAP_FRAMES)) {
+                // A blip and then silence from the very start is how either
+                // null sink starts a client's first stream after a recorder
+                // joined, paplay's too: what sounds starts after it.
+                if (gap.begin == sound_from + EDGE_FRAMES) {
+                    continue;
+                }
+                gap_frames += gap.end - gap.begin;
+                ++runs;
+            }
+        }
+        sound_from = stop.end;
+    }
+    std::printf("%zu %zu %zu\n", gap_frames, runs, starts);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     std::string want = argc >= 3 ? argv[2] : "";
     bool resume = want == "resume" && argc == 4;
-    if (!resume && (argc != 3 || (want != "sound" && want != "silence"))) {
-        std::fprintf(stderr, "usage: bench_listen SOURCE sound|silence|resume [REFERENCE]\n");
+    bool gaps = want == "gaps" && argc == 5;
+    if (!resume && !gaps && (argc != 3 || (want != "sound" && want != "silence"))) {
+        std::fprintf(stderr, "usage: bench_listen SOURCE sound|silence|resume REFERENCE|gaps SECONDS FRAGMENT_MS\n");
         return 2;
     }
+    int seconds = gaps ? std::atoi(argv[3]) : GIVE_UP_SECONDS;
     std::vector<int16_t> song;
     if (resume) {
         song = read_song(argv[3]);
@@ -127,8 +174,12 @@ int main(int argc, char** argv)
             return 1;
         }
     }
+    // Gaps need no timing, and PipeWire runs its whole graph at the smallest
+    // latency a client asks for, which at 2 ms misses deadlines on a busy
+    // machine and puts in silence of its own.
     std::string command =
-        "exec parec --raw --format=s16le --channels=2 --rate=48000 --latency-msec=2 -d '" + std::string(argv[1]) + "'";
+        "exec parec --raw --format=s16le --channels=2 --rate=48000 --latency-msec=" + std::string(gaps ? "20" : "2") +
+        " -d '" + std::string(argv[1]) + "'";
     std::FILE* pipe = popen(command.c_str(), "r");
     if (pipe == nullptr) {
         std::fprintf(stderr, "bench_listen: cannot start parec\n");
@@ -136,7 +187,7 @@ int main(int argc, char** argv)
     }
     // Every read straight from the pipe, so that arrival times are exact.
     std::setvbuf(pipe, nullptr, _IONBF, 0);
-    bool waiting_for_sound = want == "sound";
+    bool waiting_for_sound = want == "sound" || gaps;
     std::vector<int16_t> heard;
     // When each stretch of heard frames arrived, block by block.
     std::vector<Clock::time_point> arrived;
@@ -149,7 +200,8 @@ int main(int argc, char** argv)
     size_t silence_end = 0;
     int result = 1;
     bool finished = false; // judged, one way or the other
-    while (Clock::now() - start < std::chrono::seconds(GIVE_UP_SECONDS)) {
+    size_t ready_at = 0;   // the first frame after "ready"
+    while (Clock::now() - start < std::chrono::seconds(seconds + (gaps ? GIVE_UP_SECONDS : 0))) {
         size_t got = std::fread(block, sizeof block[0] * CHANNELS, BLOCK_FRAMES, pipe);
         if (got == 0) {
             break;
@@ -170,7 +222,17 @@ int main(int argc, char** argv)
             if (settled >= SETTLED_FRAMES) {
                 ready = true;
                 quiet_from = heard.size() / CHANNELS;
+                ready_at = quiet_from;
                 std::fprintf(stderr, "ready\n");
+            }
+            continue;
+        }
+        if (gaps) {
+            if (heard.size() / CHANNELS >= ready_at + static_cast<size_t>(seconds) * RATE) {
+                print_gaps(heard, ready_at);
+                result = 0;
+                finished = true;
+                break;
             }
             continue;
         }
@@ -223,7 +285,7 @@ int main(int argc, char** argv)
     std::fflush(stdout);
     pclose(pipe);
     if (!finished) {
-        std::fprintf(stderr, "bench_listen: no %s heard within %d s\n", want.c_str(), GIVE_UP_SECONDS);
+        std::fprintf(stderr, "bench_listen: no %s heard within %d s\n", want.c_str(), seconds);
     }
     return result;
 }

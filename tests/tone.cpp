@@ -3,6 +3,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -64,6 +65,33 @@ void make_tone_mp3(const std::string& mp3_path, const ToneRecipe& tone)
 void make_sweep_mp3(const std::string& mp3_path, const ToneRecipe& tone, double to_hz)
 {
     make_mp3(mp3_path, tone, to_hz);
+}
+
+std::vector<Stretch> silent_runs(const std::vector<int16_t>& heard, int channels, size_t begin, size_t end,
+                                 size_t length)
+{
+    size_t frames = heard.size() / static_cast<size_t>(channels);
+    end = std::min(end, frames);
+    auto silent = [&](size_t frame) {
+        for (int c = 0; c < channels; ++c) {
+            if (heard[frame * static_cast<size_t>(channels) + static_cast<size_t>(c)] != 0) {
+                return false;
+            }
+        }
+        return true;
+    };
+    std::vector<Stretch> runs;
+    size_t from = begin;
+    for (size_t i = begin; i <= end; ++i) {
+        if (i < end && silent(i)) {
+            continue;
+        }
+        if (i - from >= length) {
+            runs.push_back({from, i});
+        }
+        from = i + 1;
+    }
+    return runs;
 }
 
 long find_in_song(const std::vector<int16_t>& song, const std::vector<int16_t>& heard, size_t begin, int channels)

@@ -22,6 +22,16 @@ void make_tone_mp3(const std::string& mp3_path, const ToneRecipe& tone);
 // recorded stretch lies in the song tells which frame each sample was.
 void make_sweep_mp3(const std::string& mp3_path, const ToneRecipe& tone, double to_hz);
 
+// A stretch of recorded frames, [begin, end).
+struct Stretch {
+    size_t begin = 0;
+    size_t end = 0;
+};
+// Runs of digital silence (0 on every side) of at least length frames
+// within [begin, end) of interleaved 16-bit frames of channels.
+std::vector<Stretch> silent_runs(const std::vector<int16_t>& heard, int channels, size_t begin, size_t end,
+                                 size_t length);
+
 // Finding recorded sound in the song it came from. Both hold interleaved
 // 16-bit frames of the same number of channels; a stretch is this many
 // frames, long enough to lie at one place only in a sweep or in the

@@ -83,12 +83,6 @@ constexpr double SAME_STRETCH = 0.005;
 // as that many frames skipped.
 constexpr long MONITOR_MISSES_FRAMES = 96;
 
-// The frames of the recording from begin to end.
-struct Stretch {
-    size_t begin = 0;
-    size_t end = 0;
-};
-
 double seconds_of(size_t frames)
 {
     return static_cast<double>(frames) / MONITOR_RATE;
@@ -111,23 +105,6 @@ std::vector<int16_t> decoded(const std::string& mp3)
     std::vector<int16_t> samples(raw.size() / 2);
     std::memcpy(samples.data(), raw.data(), samples.size() * 2);
     return samples;
-}
-
-// Runs of digital silence of at least length frames within [begin, end).
-std::vector<Stretch> silent_runs(const std::vector<int16_t>& heard, size_t begin, size_t end, size_t length)
-{
-    std::vector<Stretch> runs;
-    size_t from = begin;
-    for (size_t i = begin; i <= end && i <= heard.size(); ++i) {
-        if (i < end && i < heard.size() && heard[i] == 0) {
-            continue;
-        }
-        if (i - from >= length) {
-            runs.push_back({from, i});
-        }
-        from = i + 1;
-    }
-    return runs;
 }
 
 size_t first_sound(const std::vector<int16_t>& heard, size_t from)
@@ -163,7 +140,7 @@ std::string faults_inside(const std::vector<int16_t>& song, const std::vector<in
     size_t to = part.end - EDGE_FRAMES;
     // Song frame minus recorded frame, while the song goes on frame by frame.
     long shift = find_in_song(song, heard, from, 1) - static_cast<long>(from);
-    std::vector<Stretch> gaps = silent_runs(heard, from, to, GAP_FRAMES);
+    std::vector<Stretch> gaps = silent_runs(heard, 1, from, to, GAP_FRAMES);
     for (const Stretch& gap : gaps) {
         faults << name << ": " << seconds_of(gap.end - gap.begin) * 1000 << " ms of digital silence from "
                << seconds_of(gap.begin - part.begin) << " s after its first sound (song at "
@@ -171,7 +148,7 @@ std::string faults_inside(const std::vector<int16_t>& song, const std::vector<in
     }
     size_t last_found = from;
     for (size_t at = from + CHECK_EVERY_FRAMES; at + MATCH_FRAMES <= to; at += CHECK_EVERY_FRAMES) {
-        if (!silent_runs(heard, at, at + MATCH_FRAMES, GAP_FRAMES).empty() ||
+        if (!silent_runs(heard, 1, at, at + MATCH_FRAMES, GAP_FRAMES).empty() ||
             difference_at(song, heard, at, static_cast<long>(at) + shift, 1) < SAME_STRETCH) {
             last_found = at;
             continue;
@@ -480,7 +457,7 @@ TEST_P(OnEachServer, EveryFrameHeardOnceInItsPlace)
 
         std::vector<Stretch> pauses;
         for (size_t click : {paused_briefly, paused_long}) {
-            std::vector<Stretch> silences = silent_runs(heard, click, heard.size(), PAUSE_FRAMES);
+            std::vector<Stretch> silences = silent_runs(heard, 1, click, heard.size(), PAUSE_FRAMES);
             ASSERT_FALSE(silences.empty()) << "no silence after the pause at " << seconds_of(click) << " s";
             pauses.push_back(silences.front());
         }
