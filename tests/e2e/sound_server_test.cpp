@@ -126,8 +126,7 @@ double sounding_since(Recording* recording, size_t from)
 }
 
 // What is wrong inside a sounding part, one line each: runs of digital
-// silence, and the song going on elsewhere than on the next frame (held
-// back by silence put in, skipping frames, or playing some twice).
+// silence, and the song going on elsewhere than on the next frame.
 std::string faults_inside(const std::vector<int16_t>& song, const std::vector<int16_t>& heard, Stretch part,
                           const char* name)
 {
@@ -156,8 +155,15 @@ std::string faults_inside(const std::vector<int16_t>& song, const std::vector<in
         long now = find_in_song(song, heard, at, 1) - static_cast<long>(at);
         long moved = now - shift;
         faults << name << ": between " << seconds_of(last_found - part.begin) << " s and "
-               << seconds_of(at - part.begin) << " s after its first sound the song "
-               << (moved > 0 ? "skipped " : "was held back ") << std::abs(moved) << " frames\n";
+               << seconds_of(at - part.begin) << " s after its first sound the song ";
+        if (moved == 0) {
+            faults << "sounds different, by " << difference_at(song, heard, at, now + static_cast<long>(at), 1)
+                   << " of full scale\n";
+        } else if (moved > 0) {
+            faults << "skipped " << moved << " frames\n";
+        } else {
+            faults << "fell " << -moved << " frames behind (silence put in, or frames heard twice)\n";
+        }
         shift = now;
         last_found = at;
     }
