@@ -12,6 +12,12 @@ JOBS := $(shell nproc)
 # What Debian's classic SDL 1.2 needs at run time, for the one test that
 # runs the player on it (the test downloads the library itself).
 CLASSIC_SDL_PACKAGES := libasound2 libcaca0 libpulse0 libx11-6 libxext6
+# The sound server the sound tests and the bench run a private copy of, as
+# the desktop has it: beside pipewire-pulse, PulseAudio would enable its own
+# user socket on the same path, and the next login might start it instead.
+# PipeWire's needs a session bus of its own. pactl and parec talk to either.
+SOUND_SERVER_PACKAGES := pulseaudio-utils $(if $(shell dpkg-query -W -f='$${Status}' pipewire-pulse 2>/dev/null \
+	| grep 'install ok installed'),pipewire pipewire-pulse wireplumber dbus-daemon,pulseaudio)
 # The media control tests run their own session bus and drive it with
 # playerctl; dbus-x11 brings the X11 autolaunch a desktop has, which the
 # player must never set off.
@@ -19,11 +25,11 @@ PACKAGES := build-essential cmake pkg-config \
 	libsdl1.2-compat-dev libsdl-ttf2.0-dev libmpg123-dev libsoxr-dev libpulse-dev libsystemd-dev \
 	googletest libgtest-dev libbenchmark-dev \
 	libx11-dev libxtst-dev libpng-dev lame mpg123 xvfb imagemagick \
-	fonts-quicksand pulseaudio pulseaudio-utils \
+	fonts-quicksand $(SOUND_SERVER_PACKAGES) \
 	dbus dbus-x11 playerctl $(CLASSIC_SDL_PACKAGES)
 # Only the benchmarks need these: perf to profile, valgrind to count
-# instructions, PipeWire for the second sound server.
-BENCH_PACKAGES := linux-perf valgrind pipewire pipewire-pulse wireplumber dbus-daemon
+# instructions.
+BENCH_PACKAGES := linux-perf valgrind
 # The font tool reads these fonts; Debian's python3 has fontTools.
 FONT_PACKAGES := python3-fonttools fonts-quicksand fonts-comfortaa fonts-nanum fonts-droid-fallback
 # The release's own clang, as its clang package (Debian's llvm-defaults)

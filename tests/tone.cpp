@@ -3,6 +3,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -21,13 +22,18 @@ constexpr double TONE_AMPLITUDE = 0.5;
 
 } // namespace
 
-void make_tone_mp3(const std::string& mp3_path, const ToneRecipe& tone)
+namespace {
+
+// The tone, its pitch rising linearly to to_hz, encoded with lame.
+void make_mp3(const std::string& mp3_path, const ToneRecipe& tone, double to_hz)
 {
     size_t frames = static_cast<size_t>(tone.seconds * tone.rate);
+    double rise = (to_hz - tone.frequency) / tone.seconds;
     std::vector<int16_t> samples;
     samples.reserve(frames * tone.channels);
     for (size_t i = 0; i < frames; ++i) {
-        double v = TONE_AMPLITUDE * std::sin(2.0 * PI * tone.frequency * static_cast<double>(i) / tone.rate);
+        double t = static_cast<double>(i) / tone.rate;
+        double v = TONE_AMPLITUDE * std::sin(2.0 * PI * (tone.frequency * t + rise * t * t / 2.0));
         for (int c = 0; c < tone.channels; ++c) {
             samples.push_back(static_cast<int16_t>(std::lrint(v * 32767.0)));
         }
@@ -47,6 +53,106 @@ void make_tone_mp3(const std::string& mp3_path, const ToneRecipe& tone)
     if (status != 0) {
         throw std::runtime_error("lame failed: " + command);
     }
+}
+
+} // namespace
+
+void make_tone_mp3(const std::string& mp3_path, const ToneRecipe& tone)
+{
+    make_mp3(mp3_path, tone, tone.frequency);
+}
+
+void make_sweep_mp3(const std::string& mp3_path, const ToneRecipe& tone, double to_hz)
+{
+    make_mp3(mp3_path, tone, to_hz);
+}
+
+std::vector<Stretch> silent_runs(const std::vector<int16_t>& heard, int channels, size_t begin, size_t end,
+                                 size_t length)
+{
+    size_t frames = heard.size() / static_cast<size_t>(channels);
+    end = std::min(end, frames);
+    auto silent = [&](size_t frame) {
+        for (int c = 0; c < channels; ++c) {
+            if (heard[frame * static_cast<size_t>(channels) + static_cast<size_t>(c)] != 0) {
+                return false;
+            }
+        }
+        return true;
+    };
+    std::vector<Stretch> runs;
+    size_t from = begin;
+    for (size_t i = begin; i <= end; ++i) {
+        if (i < end && silent(i)) {
+            continue;
+        }
+        if (i - from >= length) {
+            runs.push_back({from, i});
+        }
+        from = i + 1;
+    }
+    return runs;
+}
+
+long find_in_song(const std::vector<int16_t>& song, const std::vector<int16_t>& heard, size_t begin, int channels)
+{
+    const int16_t* wanted = heard.data() + begin * static_cast<size_t>(channels);
+    size_t song_frames = song.size() / static_cast<size_t>(channels);
+    long best = -1;
+    double best_error = 0.0;
+    for (size_t at = 0; at + MATCH_FRAMES <= song_frames; ++at) {
+        const int16_t* here = song.data() + at * static_cast<size_t>(channels);
+        double error = 0.0;
+        for (int i = 0; i < MATCH_FRAMES * channels && (best < 0 || error < best_error); ++i) {
+            double d = here[i] - wanted[i];
+            error += d * d;
+        }
+        if (best < 0 || error < best_error) {
+            best = static_cast<long>(at);
+            best_error = error;
+            if (error == 0.0) {
+                break;
+            }
+        }
+    }
+    return best;
+}
+
+double difference_at(const std::vector<int16_t>& song, const std::vector<int16_t>& heard, size_t begin, long at,
+                     int channels)
+{
+    size_t samples = static_cast<size_t>(MATCH_FRAMES * channels);
+    if (at < 0 || (static_cast<size_t>(at) + MATCH_FRAMES) * channels > song.size() ||
+        (begin + MATCH_FRAMES) * channels > heard.size()) {
+        return 1.0;
+    }
+    double sum = 0.0;
+    for (size_t i = 0; i < samples; ++i) {
+        double d = (song[static_cast<size_t>(at) * channels + i] - heard[begin * channels + i]) / 32768.0;
+        sum += d * d;
+    }
+    return std::sqrt(sum / static_cast<double>(samples));
+}
+
+long resume_gap(const std::vector<int16_t>& song, const std::vector<int16_t>& heard, size_t silence_begin,
+                size_t silence_end, int channels, bool* found)
+{
+    long gaps[2] = {};
+    *found = silence_begin >= static_cast<size_t>(2 * CLEAR_OF_FADE_FRAMES + MATCH_FRAMES) &&
+             (silence_end + 2 * CLEAR_OF_FADE_FRAMES + MATCH_FRAMES) * channels <= heard.size();
+    for (int k = 0; k < 2 && *found; ++k) {
+        size_t clear = static_cast<size_t>((k + 1) * CLEAR_OF_FADE_FRAMES);
+        size_t before = silence_begin - clear - MATCH_FRAMES;
+        size_t after = silence_end + clear;
+        long at_before = find_in_song(song, heard, before, channels);
+        long at_after = find_in_song(song, heard, after, channels);
+        long last_heard = at_before + static_cast<long>(silence_begin - 1 - before);
+        long first_heard = at_after - static_cast<long>(after - silence_end);
+        gaps[k] = first_heard - (last_heard + 1);
+        *found = at_before >= 0 && at_after >= 0;
+    }
+    *found = *found && gaps[0] == gaps[1];
+    return gaps[0];
 }
 
 std::vector<float> channel_of(const std::vector<int16_t>& stereo, int channel)

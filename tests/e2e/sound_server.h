@@ -1,4 +1,5 @@
-// A private PulseAudio server for the whole-program tests: a null sink at
+// A private sound server for the whole-program tests, PulseAudio or PipeWire
+// with pipewire-pulse, as tests/e2e/sound_server.sh runs it: a null sink at
 // 48 kHz as the default sink, whose monitor lets a test hear what the player
 // sends, and a count of the streams a process holds open on it.
 #pragma once
@@ -13,22 +14,34 @@
 #include <utility>
 #include <vector>
 
+enum class ServerKind { PULSEAUDIO, PIPEWIRE };
+
 struct SoundServer {
-    pid_t pid = -1;
+    ServerKind kind = ServerKind::PULSEAUDIO;
+    pid_t pid = -1;          // sound_server.sh, which runs the server's processes
+    pid_t speaker = -1;      // the process that speaks PulseAudio's protocol to clients
     std::string runtime_dir; // scratch XDG_RUNTIME_DIR and HOME of the server
     std::string address;     // for PULSE_SERVER
 };
+
+const char* server_name(ServerKind kind);
+// The programs a server of this kind needs that are not installed, as a
+// reason to skip; empty when it can run here.
+std::string missing_programs(ServerKind kind);
 
 // Returns false, with a reason, when the server does not come up.
 bool start_sound_server(SoundServer* server, std::string* why);
 // Ends the server by its process id and removes its folder.
 void stop_sound_server(SoundServer* server);
-// Kills the server outright, as a crash would, and starts a fresh one at the
-// same address.
+// Kills the process clients talk to outright, as a crash would, and starts a
+// fresh server at the same address.
 bool restart_sound_server(SoundServer* server, std::string* why);
-// Freezes the server (SIGSTOP) or lets it go on (SIGCONT): it then holds its
-// connections open and answers nothing.
+// Freezes the process clients talk to (SIGSTOP) or lets it go on (SIGCONT):
+// it then holds their connections open and answers nothing.
 void freeze_sound_server(const SoundServer& server, bool frozen);
+// Whether one of the server's processes ended without being asked to (a
+// crash), and, if so, which one and how.
+bool sound_server_died(SoundServer* server, std::string* what);
 
 // The settings that send a player's sound to the server.
 std::vector<std::pair<std::string, std::string>> sound_server_settings(const SoundServer& server);
