@@ -91,7 +91,8 @@ class InstalledPlayer : public WholePlayer {
     std::string work;      // the launcher's per-user folder
     std::string state;     // where the players' list and choice files go
     Player other;          // a second start, where a test makes one
-    std::string immutable; // a file a test made immutable, made mutable again at the end
+    std::string immutable;   // a file a test made immutable, made mutable again at the end
+    std::string memory_home; // a home in memory, where a test makes one
 
     void SetUp() override
     {
@@ -110,6 +111,10 @@ class InstalledPlayer : public WholePlayer {
         kill_player(&other);
         if (!immutable.empty()) {
             set_immutable(immutable, false);
+        }
+        if (!memory_home.empty()) {
+            std::error_code ignored;
+            fs::remove_all(memory_home, ignored);
         }
         WholePlayer::TearDown();
     }
@@ -432,6 +437,14 @@ TEST_F(InstalledPlayer, EndedPlayersFoldersNeverHoldAStartUp)
     // be ended with the test.
     prctl(PR_SET_CHILD_SUBREAPER, 1);
     std::string launcher = stage(dir + "/stage", "/usr");
+    // In memory where there is a place for it: on disk, removing the
+    // thousands of folders below takes seconds after the test.
+    std::string memory = "/dev/shm/klamor-home-XXXXXX";
+    if (fs::is_directory("/dev/shm") && mkdtemp(memory.data()) != nullptr) {
+        home = memory_home = memory;
+        work = home + "/.local/share/klamor";
+        state = home + "/.local/state/klamor";
+    }
 
     // What a mount left inside the folder does to rm, as an immutable file.
     std::string stuck = make_ended("stuck");
