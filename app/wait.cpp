@@ -85,8 +85,7 @@ struct WaylandLink {
     WaylandCalls calls;
 };
 
-template <typename Call>
-bool look_up(void* library, const char* name, Call* call)
+template <typename Call> bool look_up(void* library, const char* name, Call* call)
 {
     *call = reinterpret_cast<Call>(dlsym(library, name));
     return *call != nullptr;

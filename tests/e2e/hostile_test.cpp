@@ -4,7 +4,6 @@
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <X11/extensions/XTest.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,6 +15,9 @@
 #include <vector>
 
 #include "tests/e2e/fixture.h"
+
+// After the tests' own headers, which bring Xlib in after GoogleTest.
+#include <X11/extensions/XTest.h>
 
 namespace fs = std::filesystem;
 

@@ -91,8 +91,8 @@ class InstalledPlayer : public WholePlayer {
     std::string work;      // the launcher's per-user folder
     std::string state;     // where the players' list and choice files go
     Player other;          // a second start, where a test makes one
-    std::string immutable;   // a file a test made immutable, made mutable again at the end
-    std::string memory_home; // a home in memory, where a test makes one
+    std::string immutable; // a file a test made immutable, made mutable again at the end
+    std::string in_memory; // a home in memory, where a test makes one
 
     void SetUp() override
     {
@@ -112,9 +112,9 @@ class InstalledPlayer : public WholePlayer {
         if (!immutable.empty()) {
             set_immutable(immutable, false);
         }
-        if (!memory_home.empty()) {
+        if (!in_memory.empty()) {
             std::error_code ignored;
-            fs::remove_all(memory_home, ignored);
+            fs::remove_all(in_memory, ignored);
         }
         WholePlayer::TearDown();
     }
@@ -441,7 +441,7 @@ TEST_F(InstalledPlayer, EndedPlayersFoldersNeverHoldAStartUp)
     // thousands of folders below takes seconds after the test.
     std::string memory = "/dev/shm/klamor-home-XXXXXX";
     if (fs::is_directory("/dev/shm") && mkdtemp(memory.data()) != nullptr) {
-        home = memory_home = memory;
+        home = in_memory = memory;
         work = home + "/.local/share/klamor";
         state = home + "/.local/state/klamor";
     }
