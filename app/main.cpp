@@ -44,6 +44,13 @@ int main(int, char**)
     for (const EnvironmentDefault& setting : SDL_DEFAULTS) {
         setenv(setting.name, setting.value, 0);
     }
+    // With an X display at hand, X11 even where SDL would take Wayland first
+    // (SDL 3 does): there the idle player sleeps on one connection, and
+    // presents without EGL.
+    const char* x_display = getenv("DISPLAY");
+    if (x_display != nullptr && x_display[0] != '\0') {
+        setenv("SDL_VIDEODRIVER", "x11", 0);
+    }
 
     PlayerRecords player = {};
     char error[ERROR_TEXT_SIZE] = "";

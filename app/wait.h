@@ -26,7 +26,9 @@ void hold_quit_signals();
 // Returns once SDL has an event queued, the pointer is no longer where
 // input says the last frame sampled it, wake_fd (unless -1) is readable, or
 // the bus has an event or reached its deadline.
-// On X11 it sleeps on the X connection itself; with other video drivers it
-// looks every 10 ms, as SDL_WaitEvent does. A SIGINT or SIGTERM always
+// On X11 it sleeps on the X connection itself, on Wayland on the Wayland
+// display's; with other video drivers it looks every 10 ms, as
+// SDL_WaitEvent does. Ends the process, as the display does, when the
+// Wayland connection is found broken. A SIGINT or SIGTERM always
 // wakes it, and SDL turns them into a quit event.
 void wait_for_events(const InputState* input, int wake_fd, const BusWait* bus);

@@ -5,6 +5,7 @@
 #include <X11/Xlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -21,13 +22,27 @@ constexpr const char* INVISIBLE_DRIVERS[] = {"offscreen", "dummy"};
 constexpr int DRIVER_NAME_SIZE = 32;
 
 constexpr char DISPLAY_LOST_LINE[] = "klamor: lost the connection to the display\n";
+constexpr int ERROR_LINE_SIZE = 96;
 
 // Xlib calls this when the connection to the X server breaks, and ends the
-// process if it returns. Nothing can be shut down in order over a dead
-// connection (SDL_Quit would loop for ever on it): leave at once.
+// process if it returns.
 int on_display_lost(Display*)
 {
-    ssize_t written = write(STDERR_FILENO, DISPLAY_LOST_LINE, sizeof DISPLAY_LOST_LINE - 1);
+    leave_for_lost_display();
+}
+
+// Xlib calls this for a request the server refused. SDL guards the few calls
+// a live server may refuse with handlers of its own, and lets any other
+// refusal end the process through Xlib's handler, which prints five lines.
+// One comes when the window went from under the player: a dying XWayland
+// answers BadWindow before the connection breaks. Said in one line, and left
+// as on_display_lost leaves.
+int on_request_refused(Display*, XErrorEvent* refusal)
+{
+    char line[ERROR_LINE_SIZE];
+    int length = std::snprintf(line, sizeof line, "klamor: lost the display (X error %d on request %d.%d)\n",
+                               refusal->error_code, refusal->request_code, refusal->minor_code);
+    ssize_t written = write(STDERR_FILENO, line, static_cast<size_t>(std::min<int>(length, sizeof line - 1)));
     (void)written;
     _exit(1);
 }
@@ -60,6 +75,7 @@ bool shows_a_window(char* error, int error_size)
     }
     if (std::strcmp(driver, "x11") == 0) {
         XSetIOErrorHandler(on_display_lost);
+        XSetErrorHandler(on_request_refused);
     }
     if (is_set("SDL_VIDEODRIVER")) {
         return true;
@@ -74,6 +90,13 @@ bool shows_a_window(char* error, int error_size)
 }
 
 } // namespace
+
+void leave_for_lost_display()
+{
+    ssize_t written = write(STDERR_FILENO, DISPLAY_LOST_LINE, sizeof DISPLAY_LOST_LINE - 1);
+    (void)written;
+    _exit(1);
+}
 
 bool start_display(char* error, int error_size)
 {

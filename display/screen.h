@@ -10,6 +10,10 @@
 bool start_display(char* error, int error_size);
 // Shuts SDL_ttf and SDL down; the window goes with them.
 void stop_display();
+// Ends the process at once, with one line on stderr and status 1, when the
+// connection to the display broke: nothing can be shut down in order over
+// it (SDL_Quit would loop for ever on a dead X connection).
+[[noreturn]] void leave_for_lost_display();
 
 // Puts a new window of the given width, with the caption given, into the
 // screen slot, cleared to black. Until the first window exists the slot

@@ -88,6 +88,32 @@ std::string window_class(Display* display, Window window)
     return name;
 }
 
+// The first viewable window of process pid at or below this one. A window
+// manager puts each top-level window into a frame of its own, and may nest
+// frames further: the player's window is then no child of the root.
+Window find_below(Display* display, Window window, long pid)
+{
+    XWindowAttributes attributes;
+    if (window_pid(display, window) == pid && viewable(display, window, &attributes)) {
+        return window;
+    }
+    Window root = 0;
+    Window parent = 0;
+    Window* children = nullptr;
+    unsigned int count = 0;
+    if (XQueryTree(display, window, &root, &parent, &children, &count) == 0) {
+        return 0;
+    }
+    Window found = 0;
+    for (unsigned int i = 0; i < count && found == 0; ++i) {
+        found = find_below(display, children[i], pid);
+    }
+    if (children != nullptr) {
+        XFree(children);
+    }
+    return found;
+}
+
 } // namespace
 
 Display* open_display(const std::string& name)
@@ -112,25 +138,8 @@ void close_display(Display* display)
 
 Window find_window(Display* display, long pid)
 {
-    Window root = 0;
-    Window parent = 0;
-    Window* children = nullptr;
-    unsigned int count = 0;
-    Window found = 0;
     XSync(display, False);
-    if (XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &count) == 0) {
-        return 0;
-    }
-    for (unsigned int i = 0; i < count && found == 0; ++i) {
-        XWindowAttributes attributes;
-        if (window_pid(display, children[i]) == pid && viewable(display, children[i], &attributes)) {
-            found = children[i];
-        }
-    }
-    if (children != nullptr) {
-        XFree(children);
-    }
-    return found;
+    return find_below(display, DefaultRootWindow(display), pid);
 }
 
 Window wait_for_pid_window(Display* display, long pid, int width, double seconds)

@@ -46,7 +46,8 @@ constexpr Spot LINE_SPOTS[] = {{350, 25}, {350, 35}, {350, 45},  {350, 55}, {350
 Display* open_display(const std::string& name);
 void close_display(Display* display);
 
-// The viewable top-level window of process pid, or 0 when none shows.
+// The viewable window of process pid, at whatever depth a window manager
+// put it, or 0 when none shows.
 Window find_window(Display* display, long pid);
 // Waits for it, with the width given unless that is 0; 0 when none shows.
 Window wait_for_pid_window(Display* display, long pid, int width = 0, double seconds = PATIENCE_SECONDS);

@@ -1,8 +1,12 @@
 // The installed player as a user meets it: staged with DESTDIR, started by
 // its launcher with a fresh home from a folder that has nothing to do with
 // it, as the menu entry starts it and with a folder of songs.
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -65,7 +69,14 @@ std::vector<pid_t> children_besides(const std::vector<pid_t>& known)
         pid_t parent = 0;
         rest >> state >> parent;
         pid_t pid = std::atoi(entry.path().filename().c_str());
-        if (parent == getpid() && std::find(known.begin(), known.end(), pid) == known.end()) {
+        if (parent != getpid() || std::find(known.begin(), known.end(), pid) != known.end()) {
+            continue;
+        }
+        // One that has ended (the launcher's clearer of old folders) is
+        // only reaped.
+        if (state == "Z") {
+            waitpid(pid, nullptr, 0);
+        } else {
             found.push_back(pid);
         }
     }
@@ -82,6 +93,8 @@ class InstalledPlayer : public WholePlayer {
     std::string state;     // where the players' list and choice files go
     Player other;          // a second start, where a test makes one
     SessionBus stopped;    // a bus that does not answer, where a test makes one
+    std::string immutable; // a file a test made immutable, made mutable again at the end
+    std::string in_memory; // a home in memory, where a test makes one
 
     void SetUp() override
     {
@@ -99,6 +112,13 @@ class InstalledPlayer : public WholePlayer {
     {
         kill_player(&other);
         stop_session_bus(&stopped);
+        if (!immutable.empty()) {
+            set_immutable(immutable, false);
+        }
+        if (!in_memory.empty()) {
+            std::error_code ignored;
+            fs::remove_all(in_memory, ignored);
+        }
         WholePlayer::TearDown();
     }
 
@@ -159,6 +179,30 @@ class InstalledPlayer : public WholePlayer {
                 return std::find(lines.begin(), lines.end(), name) != lines.end();
             });
         })) << read_file(temp_dir + "/temporaire.txt");
+    }
+
+    // What chattr +i and -i do; false where the file system or the user's
+    // rights do not allow it.
+    static bool set_immutable(const std::string& path, bool on)
+    {
+        int fd = open(path.c_str(), O_RDONLY);
+        int flags = 0;
+        bool done = fd >= 0 && ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+        flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
+        done = done && ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+        if (fd >= 0) {
+            close(fd);
+        }
+        return done;
+    }
+
+    // The folders a player that ended leaves: its working folder and its
+    // state folder.
+    std::string make_ended(const std::string& id)
+    {
+        fs::create_directories(state + "/" + id);
+        fs::create_directories(work + "/run/" + id);
+        return work + "/run/" + id;
     }
 
     std::string music_link() const { return fs::read_symlink(work + "/music").string(); }
@@ -229,11 +273,12 @@ TEST_F(InstalledPlayer, MenuEntryStartsOnTheSampleSongsAndWritesOnlyItsOwnFolder
             end_child(&left);
         }
     }
-    // The folders of a player that has ended go at the next start.
+    // The folders of a player that has ended go once the next start runs.
     start({launcher}, environment());
     ASSERT_NE(wait_until_ready(), 0u) << player_stderr(player);
-    EXPECT_FALSE(fs::exists(folder));
-    EXPECT_EQ(std::distance(fs::directory_iterator(state), fs::directory_iterator()), 1);
+    EXPECT_TRUE(wait_until([&] {
+        return !fs::exists(folder) && std::distance(fs::directory_iterator(state), fs::directory_iterator()) == 1;
+    }));
     quit_with_escape();
 }
 
@@ -389,4 +434,63 @@ TEST_F(InstalledPlayer, SecondStartLeavesTheRunningPlayerAlone)
     EXPECT_EQ(read_file(temp_dir + "/temporaire.txt"), first_list);
     quit_with_escape();
     EXPECT_EQ(fs::status(linked_state).permissions(), fs::perms(0755));
+}
+
+// The folders of ended players go behind the player's back: one that cannot
+// be removed is left for later, and thousands neither hold a start up nor
+// make a start meanwhile wait.
+TEST_F(InstalledPlayer, EndedPlayersFoldersNeverHoldAStartUp)
+{
+    // The clearer that outlives the start becomes this program's child, to
+    // be ended with the test.
+    prctl(PR_SET_CHILD_SUBREAPER, 1);
+    std::string launcher = stage(dir + "/stage", "/usr");
+    // In memory where there is a place for it: on disk, removing the
+    // thousands of folders below takes seconds after the test.
+    std::string memory = "/dev/shm/klamor-home-XXXXXX";
+    if (fs::is_directory("/dev/shm") && mkdtemp(memory.data()) != nullptr) {
+        home = in_memory = memory;
+        work = home + "/.local/share/klamor";
+        state = home + "/.local/state/klamor";
+    }
+
+    // What a mount left inside the folder does to rm, as an immutable file.
+    std::string stuck = make_ended("stuck");
+    std::string gone = make_ended("gone");
+    write_file(stuck + "/pinned", "");
+    if (!set_immutable(stuck + "/pinned", true)) {
+        GTEST_SKIP() << "cannot make a file immutable here (needs root and a file system that has the flag)";
+    }
+    immutable = stuck + "/pinned";
+    start({launcher}, environment());
+    ASSERT_NE(wait_until_ready(), 0u) << player_stderr(player);
+    EXPECT_TRUE(wait_until([&] { return !fs::exists(gone) && !fs::exists(state + "/gone"); }));
+    EXPECT_TRUE(fs::exists(stuck + "/pinned"));
+    quit_with_escape();
+
+    // Far more than can go while a player comes up: when its window shows,
+    // some are still there, and a start made meanwhile comes up too.
+    const int THOUSANDS = 3000;
+    for (int i = 0; i < THOUSANDS; ++i) {
+        make_ended("ended " + std::to_string(i));
+    }
+    auto ended_left = [&] {
+        int left = 0;
+        for (const auto& entry : fs::directory_iterator(work + "/run")) {
+            left += entry.path().filename().string().starts_with("ended ") ? 1 : 0;
+        }
+        return left;
+    };
+    start({launcher}, environment());
+    ASSERT_NE(wait_until_ready(), 0u) << player_stderr(player);
+    EXPECT_GT(ended_left(), 0) << "the start waited for the old folders to go";
+    start({launcher}, environment(), &other);
+    EXPECT_NE(wait_for_window(x, other), 0u) << player_stderr(other);
+    EXPECT_EQ(player_stderr(other), "");
+    quit_with_escape();
+    for (pid_t left : children_besides({x.pid})) {
+        if (left != other.pid) {
+            end_child(&left);
+        }
+    }
 }

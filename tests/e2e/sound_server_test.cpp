@@ -3,13 +3,15 @@
 // sounds, shows it to the desktop by name, and what it plays is heard right,
 // every frame once and without a gap, across closing and reopening it,
 // across a pause taken back from the server's buffer, and across the server
-// crashing or freezing; quit signals end the run however idle the player is.
+// crashing or freezing; quit signals end the run however idle the player is,
+// and an idle player sleeps until something happens, on Wayland as on X.
 #include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <iostream>
 #include <sstream>
@@ -18,6 +20,9 @@
 
 #include "tests/e2e/fixture.h"
 #include "tests/e2e/sound_server.h"
+
+// After the tests' own headers, which bring Xlib in after GoogleTest.
+#include <X11/extensions/XTest.h>
 
 // Rows name their server.
 void PrintTo(ServerKind kind, std::ostream* out)
@@ -625,6 +630,101 @@ TEST_F(WholePlayer, QuitSignalsEndAnIdleRun)
         EXPECT_EQ(player.status, 0);
         EXPECT_EQ(player_stderr(player), "");
     }
+}
+
+// Times the player's threads were put to sleep and woken since they started.
+long wakes_of(pid_t pid)
+{
+    long wakes = 0;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task")) {
+        std::istringstream in(read_file(task.path() / "status"));
+        for (std::string line; std::getline(in, line);) {
+            if (line.starts_with("voluntary_ctxt_switches:")) {
+                wakes += std::stol(line.substr(line.find(':') + 1));
+            }
+        }
+    }
+    return wakes;
+}
+
+// On Wayland alone the frame loop sleeps on the Wayland display, as it does
+// on the X connection: no tick wakes an idle player (one every 10 ms did),
+// and a key still reaches it at once. Under a weston nested in the test's X
+// server, where weston is installed.
+TEST_F(WholePlayer, IdleOnWaylandSleepsUntilAKey)
+{
+    std::string weston = output_of("command -v weston");
+    if (weston.empty()) {
+        GTEST_SKIP() << "weston is not installed";
+    }
+    weston.erase(weston.find_last_not_of('\n') + 1);
+    // Weston insists on a runtime folder only its user may enter.
+    std::string runtime = dir + "/runtime";
+    std::filesystem::create_directories(runtime + "/output");
+    std::filesystem::permissions(runtime, std::filesystem::perms::owner_all);
+    // Without a panel, whose clock would change the picture.
+    write_file(dir + "/weston.ini", "[shell]\npanel-position=none\n");
+    Player compositor;
+    start_program(&compositor, runtime + "/output", dir,
+                  {weston, "--backend=x11-backend.so", "--socket=wayland-klamor", "--idle-time=0"},
+                  {"DISPLAY=:" + std::to_string(x.number), "XDG_RUNTIME_DIR=" + runtime, "XDG_CONFIG_HOME=" + dir});
+    // What weston shows, in its window on the X server: the first the
+    // server shows.
+    Image shown;
+    auto picture = [&] {
+        Window root = 0;
+        Window parent = 0;
+        Window* children = nullptr;
+        unsigned int count = 0;
+        Image shot;
+        XQueryTree(x.display, DefaultRootWindow(x.display), &root, &parent, &children, &count);
+        for (unsigned int i = 0; i < count && !screenshot(x.display, children[i], &shot); ++i) {
+        }
+        if (children != nullptr) {
+            XFree(children);
+        }
+        return shot;
+    };
+    // Settled: the same picture twice, a moment apart.
+    auto settles = [&] {
+        Image before = picture();
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        shown = picture();
+        return shown.width > 0 && before.pixels == shown.pixels;
+    };
+    if (!wait_until([&] { return std::filesystem::exists(runtime + "/wayland-klamor") && settles(); })) {
+        end_child(&compositor.pid);
+        FAIL() << "weston did not come up: " << player_stderr(compositor);
+    }
+    Image desktop = shown;
+
+    std::vector<std::string> env = {"WAYLAND_DISPLAY=wayland-klamor", "XDG_RUNTIME_DIR=" + runtime,
+                                    "DBUS_SESSION_BUS_ADDRESS=disabled:"};
+    for (const std::string& setting : player_settings(x)) {
+        if (!setting.starts_with("DISPLAY=") && !setting.starts_with("SDL_VIDEODRIVER=")) {
+            env.push_back(setting);
+        }
+    }
+    start_program(&player, dir, dir, {KLAMOR_PLAYER_PATH}, env);
+    EXPECT_TRUE(wait_until([&] { return settles() && shown.pixels != desktop.pixels; }))
+        << "the window did not show: " << player_stderr(player);
+    // Half a second with next to no wake-ups: the tick made fifty.
+    constexpr long IDLE_WAKES = 10;
+    long before = wakes_of(player.pid);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_LE(wakes_of(player.pid) - before, IDLE_WAKES) << "the idle player kept waking";
+
+    // Weston's window on the X server has the keyboard under the pointer,
+    // and gives it to the player's window.
+    XTestFakeMotionEvent(x.display, DefaultScreen(x.display), 100, 100, CurrentTime);
+    KeyCode escape = XKeysymToKeycode(x.display, XStringToKeysym("Escape"));
+    XTestFakeKeyEvent(x.display, escape, True, CurrentTime);
+    XTestFakeKeyEvent(x.display, escape, False, CurrentTime);
+    XSync(x.display, False);
+    EXPECT_TRUE(wait_exit(&player)) << "the player did not take the key";
+    EXPECT_EQ(player.status, 0);
+    EXPECT_EQ(player_stderr(player), "");
+    end_child(&compositor.pid);
 }
 
 } // namespace
