@@ -140,6 +140,11 @@ void stop_sound_server(SoundServer* server)
     }
 }
 
+void suspend_sink(const SoundServer& server, bool suspended)
+{
+    ask(server, std::string("pactl suspend-sink monitored ") + (suspended ? "1" : "0"));
+}
+
 std::vector<std::pair<std::string, std::string>> sound_server_settings(const SoundServer& server)
 {
     return {{"SDL_AUDIODRIVER", "pulseaudio"}, {"PULSE_SERVER", server.address}};
@@ -217,9 +222,11 @@ void start_recording(const SoundServer& server, Recording* recording)
         // of a stereo sink louder than either side. A new stream's first
         // frames may go missing at PulseAudio's null sink's monitor, up to
         // one fragment of the recorder: small fragments there. PipeWire
-        // runs its whole graph at the smallest latency a client asks for,
-        // which at 2 ms misses deadlines on a busy machine.
-        const char* latency = server.kind == ServerKind::PIPEWIRE ? "--latency-msec=20" : "--latency-msec=2";
+        // runs its whole graph at the smallest latency a client asks for:
+        // at 2 ms it misses deadlines on a busy machine, and at 20 ms (512
+        // frames a cycle) it still now and then let a cycle of silence
+        // into the monitor that the player never wrote.
+        const char* latency = server.kind == ServerKind::PIPEWIRE ? "--latency-msec=100" : "--latency-msec=2";
         execlp("parec", "parec", "--raw", "--format=s16le", "--channels=2", "--rate=48000", latency, "-d",
                "monitored.monitor", static_cast<char*>(nullptr));
         _exit(127);

@@ -43,6 +43,10 @@ void freeze_sound_server(const SoundServer& server, bool frozen);
 // crash), and, if so, which one and how.
 bool sound_server_died(SoundServer* server, std::string* what);
 
+// Suspends the sink, as a user may with pactl, or lets it play again: the
+// server then stops asking its streams for more, and still answers.
+void suspend_sink(const SoundServer& server, bool suspended);
+
 // The settings that send a player's sound to the server.
 std::vector<std::pair<std::string, std::string>> sound_server_settings(const SoundServer& server);
 

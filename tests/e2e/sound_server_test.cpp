@@ -494,6 +494,38 @@ TEST_P(OnEachServer, EveryFrameHeardOnceInItsPlace)
     });
 }
 
+// A sink the user suspends stops the server asking for the song, but the
+// server still answers: the player waits for it, still playing, and the
+// song goes on when the sink resumes.
+TEST_P(OnEachServer, SuspendedSinkIsWaitedForAndTheSongGoesOn)
+{
+    if (kind() == ServerKind::PIPEWIRE) {
+        GTEST_SKIP() << "PipeWire's pulse server goes on asking a suspended null sink's streams for more";
+    }
+    on_the_server([&] {
+        make_two_pitch_song();
+        ASSERT_NE(launch(), 0u);
+        choose_the_song();
+        click_on(PLAY_SPOT);
+        ASSERT_GT(first_pitch_heard(), 0.0) << "the song was not heard";
+        suspend_sink(server, true);
+        // Longer than the player waits for a word from the server before it
+        // asks, and than it then waits for the answer.
+        std::this_thread::sleep_for(std::chrono::seconds(5));
+        suspend_sink(server, false);
+        EXPECT_GT(first_pitch_heard(), 0.0) << "the song did not go on when the sink resumed";
+        Image play_lit = load_skin_bitmap("play_en.bmp");
+        Image pause_lit = load_skin_bitmap("pause_en.bmp");
+        move_to(REST_SPOT);
+        EXPECT_TRUE(wait_for_screen([&](const Image& s) {
+            return shows_bitmap(s, play_lit, PLAY_AT.x, PLAY_AT.y) &&
+                   !shows_bitmap(s, pause_lit, PAUSE_AT.x, PAUSE_AT.y);
+        })) << "the player gave the server up";
+        EXPECT_EQ(streams(), 1);
+        quit_with_escape();
+    });
+}
+
 // What the server does to a playing, paused or stopped player, and what
 // the player shows and does next.
 enum class Fault { CRASH, FREEZE };
