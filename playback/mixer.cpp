@@ -11,7 +11,6 @@
 #include <cmath>
 #include <cstring>
 
-#include "playback/engine.h"
 #include "playback/history.h"
 #include "playback/mixer.h"
 #include "playback/output.h"
@@ -253,5 +252,14 @@ bool mix_may_close(const AudioSystem* audio)
         audio->device.quiet_frames.load(std::memory_order_acquire) < audio->config.linger_frames) {
         return false;
     }
-    return audio->paused.load(std::memory_order_acquire) || audio_playing_count(audio) == 0;
+    if (audio->paused.load(std::memory_order_acquire)) {
+        return true;
+    }
+    for (const AudioSound& sound : audio->sounds) {
+        int state = sound.state.load(std::memory_order_acquire);
+        if (state == SOUND_PLAYING || state == SOUND_STOPPING) {
+            return false;
+        }
+    }
+    return true;
 }
