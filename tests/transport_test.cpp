@@ -75,7 +75,8 @@ class TransportTest : public ::testing::Test {
         wait_until([&]() {
             for (const AudioSound& s : audio->sounds) {
                 int state = audio_sound_state(&s);
-                if (state == SOUND_STOPPING || state == SOUND_DONE) {
+                // A done sound is claimed while its file is being closed.
+                if (state == SOUND_STOPPING || state == SOUND_DONE || state == SOUND_CLAIMED) {
                     return false;
                 }
             }
