@@ -671,8 +671,12 @@ TEST_F(WholePlayer, IdleOnWaylandSleepsUntilAKey)
     }
     Image desktop = shown;
 
+    // Under the sanitizers, SDL's Wayland output and the EGL and fontconfig
+    // it loads keep what they allocate to the end of the process, some of it
+    // in a driver unloaded before the leak report, which no suppression can
+    // name: the player's own leaks are checked on X11.
     std::vector<std::string> env = {"WAYLAND_DISPLAY=wayland-klamor", "XDG_RUNTIME_DIR=" + runtime,
-                                    "DBUS_SESSION_BUS_ADDRESS=disabled:"};
+                                    "DBUS_SESSION_BUS_ADDRESS=disabled:", "LSAN_OPTIONS=detect_leaks=0"};
     for (const std::string& setting : player_settings(x)) {
         if (!setting.starts_with("DISPLAY=") && !setting.starts_with("SDL_VIDEODRIVER=")) {
             env.push_back(setting);
