@@ -34,7 +34,7 @@ Bench* bench()
         auto* b = new Bench{};
         char error[AUDIO_ERROR_SIZE] = "";
         AudioOutput output = {DEVICE_RATE, 2, AUDIO_S16SYS};
-        if (!audio_system_create(&b->audio) || !audio_system_start(&b->audio, 2, &output, false, error, sizeof error)) {
+        if (!audio_system_create(&b->audio) || !audio_system_start(&b->audio, &output, false, error, sizeof error)) {
             std::fprintf(stderr, "cannot start the engine: %s\n", error);
             std::abort();
         }
